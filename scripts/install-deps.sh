@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing crane
+# need. Does nothing when all are present; without root it names what is
+# missing and stops.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libglut-dev libgl-dev libglu1-mesa-dev   # the viewer's window
+  libpng-dev                               # crane-snapshot
+  libgtest-dev libbenchmark-dev            # tests and benchmark
+  libgomp1                                 # OpenMP runtime
+  libinsighttoolkit5-dev                   # crane-import
+  xvfb xdotool x11-utils imagemagick       # end-to-end tests of the window
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "crane: these Debian packages are missing: ${missing[*]}" >&2
+  echo "crane: run this command as root, or install them first with:" >&2
+  echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "crane: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

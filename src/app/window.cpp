@@ -1,0 +1,58 @@
+// The window: creation, and the callbacks that show the computed image.
+#include "app/window.h"
+
+#include <GL/glut.h>
+
+#include <cstdlib>
+
+#include "app/controls.h"
+#include "overlay/legend.h"
+#include "render/render.h"
+
+int vp_x, vp_w, vp_y, vp_h;
+
+void init_window(const char* title)
+{
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    win_width = 256;
+    win_height = 256;
+    vp_x = 0;
+    vp_w = win_width;
+    vp_y = 0;
+    vp_h = win_height;
+    glutInitWindowPosition(vp_x, vp_y);
+    glutInitWindowSize(vp_w, vp_h);
+    glutCreateWindow(title);
+}
+
+void display()
+{
+    const int width = win_width;
+    glClearColor(0, 0, 1, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, width);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, width);
+    glRasterPos2d(-1.0, -1.0);
+    glDrawPixels(win_width, win_height, GL_RGB, GL_UNSIGNED_BYTE, image.data());
+    if (render_mode == 1) draw_legend(vp_x, vp_w, vp_y, vp_h);
+    glutSwapBuffers();
+}
+
+void reshape(int width, int height)
+{
+    vp_x = 0;
+    vp_w = width;
+    vp_y = 0;
+    vp_h = height;
+    glViewport(0, 0, width, height);
+    resize_view(width, height);
+    glutPostRedisplay();
+}
+
+void keyboard(unsigned char key, int, int)
+{
+    if (!apply_key(key)) std::exit(0);
+    glutPostRedisplay();
+}

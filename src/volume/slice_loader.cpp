@@ -1,0 +1,103 @@
+// CT slice loader and the volume store it fills.
+#include "volume/volume.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int volume_source[volume_elements];
+int volume[volume_elements];
+int dim_x = 0, dim_y = 0, dim_z = 0;
+int max_density = 0;
+
+namespace {
+
+// One slice file's bytes, reused for every slice.
+unsigned char slice_buffer[slice_bytes];
+
+// Opens a slice file for reading without ever blocking: a FIFO without a
+// writer would otherwise hang start-up. Returns nullptr when it cannot be
+// opened at all; anything that is not a regular file is opened and then fails
+// the read, so that it is reported as unreadable rather than missing.
+std::FILE* open_slice(const char* path, bool& regular)
+{
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat info {};
+    regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (!file) ::close(fd);
+    return file;
+}
+
+// Reads exactly one slice into slice_buffer; false on a short file or an error.
+bool read_slice(std::FILE* file, bool regular)
+{
+    return regular && std::fread(slice_buffer, 1, slice_bytes, file) == slice_bytes;
+}
+
+// Stores slice number n (1-based) into both grids at the plane y = 94 - n.
+void store_slice(int n)
+{
+    const int y = slice_count - n;
+    for (int row = 0; row < slice_side; ++row) {
+        for (int col = 0; col < slice_side; ++col) {
+            const std::size_t at = (std::size_t(row) * slice_side + col) * 2;
+            const unsigned word = slice_buffer[at] | unsigned(slice_buffer[at + 1]) << 8;
+            const int density = int(word & density_mask);
+            const std::size_t index = voxel_index(col, y, row);
+            volume[index] = density;
+            volume_source[index] = density;
+            if (density > max_density) max_density = density;
+        }
+    }
+}
+
+}  // namespace
+
+int load_head_volume_from(const char* folder)
+{
+    // While loading, dim_z counts the slices; the axes take their final
+    // meaning (slices along y, file rows along z) only once all are read.
+    max_density = 0;
+    dim_z = slice_count;
+    dim_x = slice_side;
+    dim_y = slice_side;
+
+    for (int i = 0; i < dim_z; ++i) {
+        const std::string path = std::string(folder) + "/headsq." + std::to_string(i + 1);
+        bool regular = false;
+        std::FILE* file = open_slice(path.c_str(), regular);
+        if (!file) {
+            std::printf("erreur d'ouverture du fichier %s", path.c_str());
+            return -1;
+        }
+        // A short slice must not be stored: its missing words would silently
+        // keep the previous slice's data.
+        const bool complete = read_slice(file, regular);
+        std::fclose(file);
+        if (!complete) {
+            std::printf("erreur de lecture du fichier %s", path.c_str());
+            return -1;
+        }
+        store_slice(i + 1);
+        std::printf(".");
+    }
+
+    dim_y = slice_count;
+    dim_x = slice_side;
+    dim_z = slice_side;
+    std::printf("%d\n", max_density);
+    return 0;
+}
+
+int load_head_volume()
+{
+    return load_head_volume_from("fullHead");
+}
+
+void make_sphere_volume() {}

@@ -1,0 +1,113 @@
+// crane-snapshot: the viewer without a window. Runs the same start-up,
+// reshape and key handling and stores the final image as a PNG.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/controls.h"
+#include "png_writer.h"
+#include "render/render.h"
+
+namespace {
+
+constexpr int max_side = 16384;
+constexpr long long max_pixels = 8192LL * 8192;
+
+struct options {
+    bool sphere = false;
+    int width = 256, height = 256;
+    const char* keys = "";
+    const char* out = "snapshot.png";
+};
+
+void print_usage()
+{
+    std::fprintf(stderr,
+                 "usage: crane-snapshot [--sphere] [--size WxH] [--keys KEYS] [--out FILE]\n"
+                 "  Runs the viewer headless on ./fullHead (or the empty sphere volume),\n"
+                 "  resizes to W x H (default 256x256), replays KEYS one byte per key press\n"
+                 "  (Escape ends the replay) and writes the image to FILE (default snapshot.png).\n"
+                 "  W and H: 0 to %d each, at most %lld pixels in all.\n",
+                 max_side, max_pixels);
+}
+
+// Reads one side of a size: plain decimal digits, at most max_side.
+bool parse_side(const char*& p, int& side)
+{
+    if (*p < '0' || *p > '9') return false;
+    long value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > max_side) return false;
+    }
+    side = int(value);
+    return true;
+}
+
+// Parses "WxH".
+bool parse_size(const char* text, int& width, int& height)
+{
+    const char* p = text;
+    int w = 0, h = 0;
+    if (!parse_side(p, w) || *p++ != 'x' || !parse_side(p, h) || *p != '\0') return false;
+    if (static_cast<long long>(w) * h > max_pixels) return false;
+    width = w;
+    height = h;
+    return true;
+}
+
+bool parse_options(int argc, char** argv, options& opt)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (std::strcmp(arg, "--sphere") == 0) {
+            opt.sphere = true;
+        } else if (std::strcmp(arg, "--size") == 0 && has_value) {
+            if (!parse_size(argv[++i], opt.width, opt.height)) {
+                std::fprintf(stderr, "crane-snapshot: bad size '%s'\n", argv[i]);
+                return false;
+            }
+        } else if (std::strcmp(arg, "--keys") == 0 && has_value) {
+            opt.keys = argv[++i];
+        } else if (std::strcmp(arg, "--out") == 0 && has_value && argv[i + 1][0] != '\0') {
+            opt.out = argv[++i];
+        } else {
+            std::fprintf(stderr, "crane-snapshot: bad option '%s'\n", arg);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    options opt;
+    if (!parse_options(argc, argv, opt)) {
+        print_usage();
+        return 2;
+    }
+
+    char title[8];
+    if (prepare_volume(opt.sphere ? data_source::sphere : data_source::head, title) != 0) return 1;
+
+    // As the viewer: the first image at the initial window size, then the
+    // reshape, then the keys.
+    win_width = 256;
+    win_height = 256;
+    compute_image();
+    resize_view(opt.width, opt.height);
+    for (const char* key = opt.keys; *key; ++key)
+        if (!apply_key(static_cast<unsigned char>(*key))) break;
+
+    const std::string error = write_png(opt.out, image.data(), win_width, win_height);
+    if (!error.empty()) {
+        std::fprintf(stderr, "crane-snapshot: cannot write %s: %s\n", opt.out, error.c_str());
+        return 1;
+    }
+    return 0;
+}
