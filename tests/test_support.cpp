@@ -1,0 +1,101 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+
+#include "app/controls.h"
+#include "render/render.h"
+#include "volume/volume.h"
+
+namespace fs = std::filesystem;
+
+temp_folder::temp_folder()
+{
+    std::random_device seed;
+    for (;;) {
+        path = fs::temp_directory_path() / ("crane-test-" + std::to_string(seed()));
+        if (fs::create_directory(path)) break;
+    }
+}
+
+temp_folder::~temp_folder()
+{
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+void write_file(const fs::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+void write_slices(const fs::path& folder, int first, int last,
+                  const std::function<std::uint16_t(int, int, int)>& word)
+{
+    fs::create_directories(folder);
+    std::vector<std::uint8_t> bytes(slice_bytes);
+    for (int n = first; n <= last; ++n) {
+        for (int row = 0; row < 256; ++row)
+            for (int col = 0; col < 256; ++col) {
+                const std::uint16_t w = word(n, row, col);
+                bytes[(row * 256 + col) * 2] = std::uint8_t(w & 0xFF);
+                bytes[(row * 256 + col) * 2 + 1] = std::uint8_t(w >> 8);
+            }
+        write_file(folder / ("headsq." + std::to_string(n)), bytes);
+    }
+}
+
+void reset_viewer_state()
+{
+    std::fill(std::begin(volume), std::end(volume), 0);
+    std::fill(std::begin(volume_source), std::end(volume_source), 0);
+    dim_x = dim_y = dim_z = 0;
+    max_density = 0;
+    render_mode = 0;
+    start_layer = 0;
+    surface_level = 1100.0;
+    density_threshold = 4000.0;
+    slice_index = 90;
+    angle_a = angle_b = 0.0f;
+    win_width = win_height = 256;
+    image.assign(std::size_t(256) * 256 * 3, 0);
+}
+
+void fill_volume(int nx, int ny, int nz, const std::function<int(int, int, int)>& value)
+{
+    dim_x = nx;
+    dim_y = ny;
+    dim_z = nz;
+    for (int x = 0; x < nx; ++x)
+        for (int y = 0; y < ny; ++y)
+            for (int z = 0; z < nz; ++z)
+                volume[voxel_index(x, y, z)] = volume_source[voxel_index(x, y, z)] = value(x, y, z);
+}
+
+std::string capture_stdout(const std::function<void()>& f)
+{
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    f();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+std::string capture_stderr(const std::function<void()>& f)
+{
+    testing::internal::CaptureStderr();
+    f();
+    return testing::internal::GetCapturedStderr();
+}
+
+rgb pixel_at(int col, int row)
+{
+    const std::size_t at = (std::size_t(row) * win_width + col) * 3;
+    return {image[at], image[at + 1], image[at + 2]};
+}

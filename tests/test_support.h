@@ -1,0 +1,45 @@
+// Helpers shared by the tests: temporary folders, slice files and a clean
+// volume store.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A fresh folder under the system's temporary directory, removed with its
+// contents when the object goes.
+struct temp_folder {
+    std::filesystem::path path;
+    temp_folder();
+    ~temp_folder();
+    temp_folder(const temp_folder&) = delete;
+    temp_folder& operator=(const temp_folder&) = delete;
+};
+
+// Writes raw bytes to a file.
+void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+// Writes folder/headsq.first .. headsq.last, each word given by
+// word(n, row, col) as 16-bit little-endian.
+void write_slices(const std::filesystem::path& folder, int first, int last,
+                  const std::function<std::uint16_t(int n, int row, int col)>& word);
+
+// Zeroes both grids and every piece of global state that the viewer keeps.
+void reset_viewer_state();
+
+// Sets the extents and fills the volume (and its source copy) inside them
+// with value(x, y, z).
+void fill_volume(int nx, int ny, int nz, const std::function<int(int x, int y, int z)>& value);
+
+// Runs f with standard output captured and returns what it printed.
+std::string capture_stdout(const std::function<void()>& f);
+std::string capture_stderr(const std::function<void()>& f);
+
+// An RGB pixel of the image.
+struct rgb {
+    int r, g, b;
+    bool operator==(const rgb&) const = default;
+};
+rgb pixel_at(int col, int row);
