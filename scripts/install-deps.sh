@@ -12,6 +12,7 @@ packages=(
   libgomp1                                 # OpenMP runtime
   libinsighttoolkit5-dev                   # crane-import
   xvfb xdotool x11-utils imagemagick       # end-to-end tests of the window
+  libgl1-mesa-dri libglx-mesa0             # software OpenGL under Xvfb
 )
 
 missing=()

@@ -1,0 +1,97 @@
+# Shared helpers of the end-to-end tests: a private X server, the viewer
+# started in a scratch folder, window lookup, key presses and captures.
+# Expects BUILD (the build folder) in the environment.
+set -euo pipefail
+
+BUILD=${BUILD:?BUILD must name the build folder}
+SCRATCH=$(mktemp -d /tmp/crane-e2e.XXXXXX)
+XVFB_PID=
+VIEWER_PID=
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cleanup() {
+  [ -n "$VIEWER_PID" ] && kill "$VIEWER_PID" 2>/dev/null || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+  rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+
+# Starts Xvfb on the first free display number, 24-bit colour so that
+# captured pixels are the image's bytes.
+start_xvfb() {
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1600x1200x24 -nolisten tcp >"$SCRATCH/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 100); do
+      xdpyinfo >/dev/null 2>&1 && return 0
+      kill -0 "$XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+  done
+  fail "no X server could be started"
+}
+
+# Writes the built-in phantom head into folder/fullHead.
+make_phantom() { "$BUILD/crane-phantom" "$1/fullHead" 2>/dev/null; }
+
+# Starts the viewer in folder $1 with the remaining arguments; its standard
+# output and error go, interleaved, to $1/console.
+start_viewer() {
+  local folder=$1; shift
+  (cd "$folder" && exec "$BUILD/crane" "$@" >console 2>&1) &
+  VIEWER_PID=$!
+}
+
+# Waits until the console in folder $1 holds $2 "Calcul d'image fini" lines.
+wait_images() {
+  local folder=$1 count=$2
+  for _ in $(seq 300); do
+    [ "$(grep -c "^Calcul d'image fini$" "$folder/console" 2>/dev/null || true)" -ge "$count" ] && return 0
+    kill -0 "$VIEWER_PID" 2>/dev/null || fail "the viewer ended early: $(cat "$folder/console")"
+    sleep 0.1
+  done
+  fail "timed out waiting for image $count"
+}
+
+# Prints the id of the mapped window whose title matches $1 (GLUT sets no
+# process id on its windows, so the title is what finds it).
+window_id() {
+  local id
+  for _ in $(seq 100); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  fail "no window appeared"
+}
+
+# Presses one key in the viewer's window.
+press() { xdotool windowfocus --sync "$1" 2>/dev/null || true; xdotool key --clearmodifiers "$2"; }
+
+# Waits for the viewer to end and prints its exit status.
+viewer_status() {
+  local status=0
+  for _ in $(seq 100); do
+    kill -0 "$VIEWER_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  wait "$VIEWER_PID" || status=$?
+  VIEWER_PID=
+  echo "$status"
+}
+
+# Captures the window's contents as a PNG.
+capture() { import -window "$1" "$2"; }
+
+# Number of pixels that differ between two images of the same size.
+differing_pixels() { compare -metric AE "$1" "$2" null: 2>&1 || true; }
+
+# Colour of one pixel, counted from the top-left corner, as "r,g,b".
+pixel() {
+  convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- | tail -n 1 |
+    sed -E 's/^[^(]*\(([0-9]+),([0-9]+),([0-9]+).*/\1,\2,\3/'
+}
