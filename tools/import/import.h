@@ -1,0 +1,99 @@
+// crane-import: turns a DICOM series or a NIfTI / NRRD / MetaImage volume
+// into the viewer's slice folder (headsq.1 .. headsq.94, 256 x 256 words).
+//
+// Output layout, as the viewer shows it: slice 1 is the most superior and
+// slice 94 the most inferior; file row 0 is anterior (the face, nearest the
+// viewer); file column 0 is the patient's right.
+//
+// This header carries no ITK types: only read_scan.cpp includes ITK.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+constexpr int import_columns = 256;
+constexpr int import_rows = 256;
+constexpr int import_slices = 94;
+constexpr std::size_t import_slice_words = std::size_t{import_columns} * import_rows;
+constexpr std::size_t import_words = import_slice_words * import_slices;
+
+// Why something failed: the file it concerns and a one-line reason.
+// An empty reason means success.
+struct ImportFailure {
+    std::string file;
+    std::string reason;
+    // Series found when a folder holds several and none was chosen; each
+    // entry is one line: UID, description and slice count.
+    std::vector<std::string> series;
+};
+
+inline bool failed(const ImportFailure& f) { return !f.reason.empty(); }
+
+// Summary of the values of the scan as read, before resampling.
+struct ValueStats {
+    double min = 0;
+    double max = 0;
+    double air_fraction = 0;       // share of voxels within -1000 +- 100
+    double foreground_p995 = 0;    // 99.5th percentile above the background
+};
+
+// The scan resampled onto the output grid, in the scan's own units.
+struct SlicedScan {
+    // import_words values: slice-major, then row, then column.
+    std::vector<float> values;
+    double spacing_in_plane = 0;      // mm, equal along rows and columns
+    double spacing_between_slices = 0;
+    bool hounsfield = false;          // values are CT Hounsfield units
+    std::string modality;             // DICOM modality, or empty
+    std::string source;               // what was read, for the console
+    ValueStats stats;
+    std::vector<std::string> warnings;
+};
+
+// Called with a stage name ("reading", "resampling") and a fraction 0..1.
+using ImportProgress = std::function<void(const char* stage, double fraction)>;
+
+// Reads INPUT (a DICOM folder, a DICOMDIR, or a volume file) and resamples
+// its whole field of view onto 256 x 256 x 94 voxels, in patient
+// orientation. series_uid picks one DICOM series when a folder holds
+// several; it may be empty. progress may be empty.
+ImportFailure read_scan(const std::string& input, const std::string& series_uid,
+                        SlicedScan& scan, const ImportProgress& progress);
+
+// --- values (densities.cpp) ---
+
+// Share of the voxel values within -1000 +- 100 and the 99.5th percentile
+// of the foreground: values above min + 1% of the range.
+ValueStats summarize_values(const float* values, std::size_t count);
+
+// Values that look like Hounsfield units: a minimum at or below -500 and at
+// least 2% of the voxels near air (-1000).
+bool looks_like_hounsfield(const ValueStats& stats);
+
+// The linear map value -> density: HU + 1024 for CT; otherwise the minimum
+// maps to 0 and the foreground's 99.5th percentile to 3000.
+struct DensityMap {
+    double scale = 1;
+    double offset = 0;
+};
+DensityMap choose_density_map(bool hounsfield, const ValueStats& stats);
+
+// Rounds scale * value + offset to the nearest integer, clamped to 0..4095.
+std::vector<std::uint16_t> map_densities(const std::vector<float>& values, DensityMap map);
+
+// --- output folder (slice_folder.cpp) ---
+
+// Empty if folder may be written: it does not exist, or force is set and it
+// is a folder. Otherwise the reason.
+std::string check_output_folder(const std::string& folder, bool force);
+
+// Writes words (import_words, slice-major) as folder/headsq.1 .. headsq.94,
+// little-endian. The files go to a temporary folder beside folder, are
+// flushed to disk, and the temporary folder is renamed into place; with
+// force, an existing folder is replaced only once the new one is complete.
+// On failure nothing changes. Returns an empty string, or the reason.
+std::string write_slice_folder(const std::string& folder, const std::vector<std::uint16_t>& words,
+                               bool force);
