@@ -3,18 +3,20 @@
 // Every voxel is mapped to millimetres (x to the head's left-right, y towards
 // the face, z up) and its density is painted layer by layer: air, skin, fat
 // and muscle by depth below the skin, then bone, brain, cavities, eyes, jaw
-// and neck, each blended in over about a millimetre so that shaded surfaces
-// come out smooth. Only + - * / and sqrt decide a density, and the noise is
-// an integer hash, so the output is the same bit for bit everywhere.
+// and neck, each blended in over a millimetre or so (the skin over two) so
+// that shaded surfaces come out smooth. Only correctly rounded operations
+// (+ - * /, sqrt, floor, min, max) decide a density, and the noise is an
+// integer hash, so the output is the same bit for bit everywhere.
 #include "phantom.h"
 
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -230,10 +232,13 @@ constexpr double face_back = -30;
 // parameters and the slope of width and front with height.
 struct face_shape {
     double half_width, front, square, width_slope, front_slope;
+    bool present;  // false above and below the stack
 };
 face_shape face_shape_at(double z)
 {
     const face_section* s = face_sections;
+    if (z > s[0].z + 10 || z < s[face_section_count - 1].z) return {0, 0, 0, 0, 0, false};
+    z = clamp(z, s[face_section_count - 1].z, s[0].z);
     int i = 0;
     while (i + 2 < face_section_count && z < s[i + 1].z) ++i;
     // tangents (per mm downwards) from the neighbouring sections
@@ -258,16 +263,14 @@ face_shape face_shape_at(double z)
     };
     return {value(&face_section::half_width), value(&face_section::front),
             clamp(value(&face_section::square), 0.0, 1.0), slope(&face_section::half_width),
-            slope(&face_section::front)};
+            slope(&face_section::front), true};
 }
 
-// Distance to the face stack: the distance within the section, shortened by
-// how steeply the surface slopes there.
-double face_mass(vec3 p)
+// Distance to the face stack at p, whose height's section is f: the
+// distance within the section, shortened by how steeply the surface slopes
+// there.
+double face_mass(vec3 p, const face_shape& f)
 {
-    const double top = face_sections[0].z, bottom = face_sections[face_section_count - 1].z;
-    if (p.z > top + 10 || p.z < bottom) return 1e9;
-    const face_shape f = face_shape_at(clamp(p.z, bottom, top));
     const double cy = (f.front + face_back) / 2, ry = (f.front - face_back) / 2, rx = f.half_width;
     const double u = p.x / rx, v = (p.y - cy) / ry;
     const double round = ellipse(p.x, p.y, 0, cy, rx, ry);
@@ -276,7 +279,17 @@ double face_mass(vec3 p)
     // in-plane outward direction, for the slope of the surface there
     const double gx = u / rx, gy = v / ry, g = std::sqrt(gx * gx + gy * gy) + 1e-12;
     const double rise = std::fabs(gx) / g * f.width_slope + (gy > 0 ? gy / g * f.front_slope : 0.0);
-    return std::fmax(d / std::sqrt(1 + rise * rise), p.z - top);
+    return std::fmax(d / std::sqrt(1 + rise * rise), p.z - face_sections[0].z);
+}
+
+// Whether the face stack can come within margin of p: outside the section's
+// bounding box by more than margin times the steepest slope it cannot.
+bool near_face(vec3 p, const face_shape& f, double margin)
+{
+    if (!f.present) return false;
+    const double out = std::fmax(std::fabs(p.x) - f.half_width, std::fmax(p.y - f.front, face_back - p.y));
+    const double steep = std::fabs(f.width_slope) + std::fabs(f.front_slope);
+    return out < margin * std::sqrt(1 + steep * steep) || out < margin;
 }
 
 // The nose: a wedge whose rounded ridge runs from the root between the eyes
@@ -299,12 +312,13 @@ double nose(vec3 p)
     return smin(d, ellipsoid(p, {0, 95, -45}, {15, 10, 7}), 6);
 }
 
-// The outer skin surface of the whole head.
-double head_surface(vec3 p)
+// The outer skin surface of the whole head; face is the face stack's
+// section at p's height.
+double head_surface(vec3 p, const face_shape& face)
 {
     const vec3 m = mirrored(p);
     double d = cranium(p);
-    d = smin(d, face_mass(p), 12);
+    if (near_face(p, face, d + 12)) d = smin(d, face_mass(p, face), 12);
     join_ellipsoid(d, p, {0, 78, 14}, {42, 12, 12}, 10);     // brow ridge
     join_ellipsoid(d, m, {40, 64, -30}, {18, 18, 20}, 10);   // cheeks
     if (p.z < 0) d = smin(d, smax(ellipse(p.x, p.y, 0, -14, 47, 51), p.z + 40, 10), 18);  // neck
@@ -332,8 +346,9 @@ double head_surface(vec3 p)
         ear = smax(ear, -ellipsoid(e, {6, 3, -5}, {5.5, 9, 12}), 2);
         d = smin(d, ear, 3);
     }
-    if (near_capsule(m, {82, -4, -8}, {66, -4, -8}, 3.5, 1 - d))
-        d = smax(d, -capsule(m, {82, -4, -8}, {66, -4, -8}, 3.5, 3.5), 1);
+    // The canal ends in soft tissue short of the skull.
+    if (near_capsule(m, {84, -4, -8}, {71, -4, -8}, 3, 1 - d))
+        d = smax(d, -capsule(m, {84, -4, -8}, {71, -4, -8}, 3, 3), 1);
     return d;
 }
 
@@ -364,7 +379,7 @@ void paint_brain(double& v, vec3 p, double depth_in_cranium, double base)
 void paint_face_bones(double& v, vec3 p, double base)
 {
     const vec3 m = mirrored(p);
-    double frame = block(p, {0, 44, -22}, {52, 36, 38});
+    double frame = block(p, {0, 44, -22}, {47, 36, 38});
     frame = std::fmax(frame, std::fmax(14 - p.y, p.z - (base - 1)));
     frame = std::fmax(frame, -58 - p.z);
     paint_bone(v, frame, 2100, 1500);
@@ -476,20 +491,26 @@ void paint_neck(double& v, vec3 p)
     paint(v, ellipse(p.x, p.y, 0, -14, 4.5, 4.5), white_matter);
 }
 
+// The face stack's sections at a slice's height and a third of a slice
+// above and below it.
+constexpr double sub_mm = slice_mm / height_scale / 3;
+struct slice_faces {
+    face_shape centre, below, above;
+};
+
 // Density of the head at p, in millimetres. The skin is sampled at three
 // heights across the slice, as a scanner averages over the slice
 // thickness, so that gently sloping skin steps smoothly from slice to slice.
-double density_at(vec3 p)
+double density_at(vec3 p, const slice_faces& faces)
 {
     if (std::fabs(p.x) > 100 || p.y > 125 || p.y < -112 || p.z > 125) return 0;
-    const double surface = head_surface(p);
-    constexpr double sub_mm = slice_mm / height_scale / 3;
+    const double surface = head_surface(p, faces.centre);
     constexpr double reach = 0.5 * skin_edge_mm + sub_mm + 0.5;
     if (surface >= reach) return 0;
     double inside = skin_cover(surface);
     if (surface > -reach) {
-        inside = (inside + skin_cover(head_surface({p.x, p.y, p.z - sub_mm})) +
-                  skin_cover(head_surface({p.x, p.y, p.z + sub_mm}))) / 3;
+        inside = (inside + skin_cover(head_surface({p.x, p.y, p.z - sub_mm}, faces.below)) +
+                  skin_cover(head_surface({p.x, p.y, p.z + sub_mm}, faces.above))) / 3;
     }
     double v = soft_tissue(-surface) * inside;
 
@@ -501,19 +522,17 @@ double density_at(vec3 p)
         paint_bone(v, std::fmax(slab(depth, 5, 12), base - 7 - p.z), 2300, 1550);
         paint_bone(v, std::fmax(5 - depth, slab(p.z, base - 7, base)), 2200, 1550);
         if (depth > 11) paint_brain(v, p, depth, base);
-        paint_ellipsoid(v, p, {0, 80, 24}, {13, 4, 9}, 0);  // frontal sinus
+        paint_ellipsoid(v, p, {0, 79, 22}, {12, 2, 8}, 0);  // frontal sinus
     }
     if (p.y > 10 && p.z < 20 && p.z > -62) paint_face_bones(v, p, base);
     paint_eyes(v, p);
     paint_jaws(v, p);
     paint_neck(v, p);
 
-    // Ear canals and the dense petrous bone around the inner ear.
+    // The dense petrous bone around the inner ear.
     const vec3 m = mirrored(p);
-    if (m.x > 18 && std::fabs(p.z + 10) < 16) {
-        paint_bone(v, capsule(m, {58, -8, -12}, {24, 12, -14}, 6, 5), 2500, 2300);
-        paint_capsule(v, m, {80, -4, -8}, {58, -4, -8}, 3.5, 3, 0);
-    }
+    if (m.x > 18 && std::fabs(p.z + 10) < 16)
+        paint_bone(v, capsule(m, {54, -8, -12}, {24, 12, -14}, 6, 5), 2500, 2300);
     return v;
 }
 
@@ -544,17 +563,50 @@ std::string failure(const char* what, const std::string& path)
     return std::string(what) + " " + path + ": " + std::strerror(errno);
 }
 
+// Writes bytes to a regular file at path, replacing what it held. Opening
+// does not block, so that a FIFO left in the way is an error, not a hang.
+std::string write_file(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return failure("cannot open", path);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return path + " is not a regular file";
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            if (written == 0) errno = EIO;
+            const std::string reason = failure("cannot write", path);
+            ::close(fd);
+            return reason;
+        }
+        done += std::size_t(written);
+    }
+    if (::close(fd) != 0) return failure("cannot write", path);
+    return "";
+}
+
 }  // namespace
 
 void make_phantom_slice(int n, std::uint16_t* words)
 {
     const double z = (origin_slice - n) * slice_mm / height_scale;
+    const slice_faces faces{face_shape_at(z), face_shape_at(z - sub_mm), face_shape_at(z + sub_mm)};
+    // The head is symmetric: the right half is computed and mirrored, and
+    // only the noise tells the two halves apart.
     for (int row = 0; row < side; ++row) {
         const double y = (origin_row - row) * pixel_mm;
-        for (int col = 0; col < side; ++col) {
+        for (int col = side / 2; col < side; ++col) {
             const double x = (col - centre_col) * pixel_mm;
-            const int value = int(density_at({x, y, z}) + 0.5) + noise(n, row, col);
-            words[row * side + col] = std::uint16_t(value < 0 ? 0 : (value > 4095 ? 4095 : value));
+            const int density = int(density_at({x, y, z}, faces) + 0.5);
+            for (int c : {col, side - 1 - col}) {
+                const int value = density + noise(n, row, c);
+                words[row * side + c] = std::uint16_t(value < 0 ? 0 : (value > 4095 ? 4095 : value));
+            }
         }
     }
 }
@@ -566,9 +618,7 @@ std::string write_phantom(const std::string& folder, bool force)
         if (!force) return folder + " already exists (use --force to overwrite)";
         if (::stat(folder.c_str(), &info) != 0) return failure("cannot use", folder);
         if (!S_ISDIR(info.st_mode)) return folder + " exists and is not a folder";
-    } else if (errno != ENOENT) {
-        return failure("cannot use", folder);
-    } else if (::mkdir(folder.c_str(), 0777) != 0) {
+    } else if (errno != ENOENT || ::mkdir(folder.c_str(), 0777) != 0) {
         return failure("cannot create folder", folder);
     }
 
@@ -581,16 +631,8 @@ std::string write_phantom(const std::string& folder, bool force)
             bytes[2 * i + 1] = static_cast<unsigned char>(words[i] >> 8);
         }
         const std::string path = folder + "/headsq." + std::to_string(n);
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file) return failure("cannot open", path);
-        errno = 0;
-        if (std::fwrite(bytes.data(), 1, slice_bytes, file) != slice_bytes) {
-            if (errno == 0) errno = EIO;
-            const std::string reason = failure("cannot write", path);
-            std::fclose(file);
-            return reason;
-        }
-        if (std::fclose(file) != 0) return failure("cannot write", path);
+        const std::string reason = write_file(path, bytes);
+        if (!reason.empty()) return reason;
     }
     return "";
 }

@@ -7,9 +7,9 @@
 
 namespace {
 
-const char* const usage = "usage: crane-phantom [--force] [DIR]\n"
-                          "  Writes DIR/headsq.1 .. headsq.94 (DIR defaults to fullHead),\n"
-                          "  a synthetic CT head. An existing DIR is only overwritten with --force.\n";
+const char* const usage = "usage: crane-phantom [--force] [DIR]\n";
+const char* const help = "  Writes DIR/headsq.1 .. headsq.94 (DIR defaults to fullHead),\n"
+                         "  a synthetic CT head. An existing DIR is only overwritten with --force.\n";
 
 }  // namespace
 
@@ -21,6 +21,7 @@ int main(int argc, char** argv)
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0) {
             std::fputs(usage, stdout);
+            std::fputs(help, stdout);
             return 0;
         }
         if (std::strcmp(arg, "--force") == 0) {
