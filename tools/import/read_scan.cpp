@@ -96,8 +96,12 @@ void report_progress(itk::ProcessObject* filter, const char* stage, const Import
 // file that GDCM otherwise reads without failing.
 class GdcmMessages {
 public:
-    GdcmMessages() { gdcm::Trace::SetStream(text_); }
-    ~GdcmMessages() { gdcm::Trace::SetStream(std::cerr); }
+    GdcmMessages() : warnings_were_on_(gdcm::Trace::GetWarningFlag()) { gdcm::Trace::SetStream(text_); }
+    ~GdcmMessages()
+    {
+        gdcm::Trace::SetStream(std::cerr);
+        gdcm::Trace::SetWarning(warnings_were_on_);
+    }
     GdcmMessages(const GdcmMessages&) = delete;
     GdcmMessages& operator=(const GdcmMessages&) = delete;
 
@@ -112,6 +116,7 @@ public:
 
 private:
     std::ostringstream text_;
+    bool warnings_were_on_;
 };
 
 // Debian's GDCM aborts the program on a DICOM file that ends inside its
