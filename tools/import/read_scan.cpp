@@ -370,6 +370,12 @@ Volume::Pointer read_dicom_folder(const std::string& folder, const std::string& 
         if (messages.saw_incomplete_pixel_data())
             fail_on_first_bad_file(files, messages, folder, "a file's pixel data is incomplete");
         image = reader->GetOutput();
+        // Files that share one position (echoes, phases) are no volume.
+        const auto& slices = *reader->GetMetaDataDictionaryArray();
+        if (slices.size() == files.size() &&
+            meta_string(*slices.front(), "0020|0032") == meta_string(*slices.back(), "0020|0032"))
+            fail(folder, "the " + std::to_string(files.size()) + " files of series " + uid +
+                             " lie at one position (echoes or phases?): not one volume");
         const auto& dictionary = image->GetMetaDataDictionary();
         double deviation = 0;
         if (itk::ExposeMetaData<double>(dictionary, "ITK_non_uniform_sampling_deviation", deviation) &&
