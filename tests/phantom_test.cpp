@@ -4,7 +4,6 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -27,7 +26,7 @@ namespace {
 constexpr int side = 256, slices = 94;
 constexpr std::uintmax_t file_bytes = 131072;
 
-std::vector<char> read_bytes(const fs::path& path)
+std::string read_text(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -35,24 +34,18 @@ std::vector<char> read_bytes(const fs::path& path)
 
 fs::path slice_path(const fs::path& folder, int n) { return folder / ("headsq." + std::to_string(n)); }
 
-// ---- files -------------------------------------------------------------
-
-TEST(PhantomFiles, WritesNinetyFourCompleteLittleEndianSlices)
+// The files hold exactly what a second, separate generation gives, as
+// 12-bit little-endian words.
+TEST(phantom_files, WritesEverySliceCompleteLittleEndianAndRepeatable)
 {
     temp_folder tmp;
     const fs::path head = tmp.path / "fullHead";
     ASSERT_EQ(write_phantom(head.string(), false), "");
-
-    int files = 0;
-    for (const auto& entry : fs::directory_iterator(head)) {
-        ++files;
-        EXPECT_TRUE(entry.is_regular_file()) << entry.path();
-    }
-    EXPECT_EQ(files, slices);
+    EXPECT_EQ(std::distance(fs::directory_iterator(head), fs::directory_iterator()), slices);
 
     std::vector<std::uint16_t> words(side * side);
     for (int n = 1; n <= slices; ++n) {
-        const std::vector<char> bytes = read_bytes(slice_path(head, n));
+        const std::string bytes = read_text(slice_path(head, n));
         ASSERT_EQ(bytes.size(), file_bytes) << "slice " << n;
         make_phantom_slice(n, words.data());
         for (int i = 0; i < side * side; ++i) {
@@ -63,51 +56,35 @@ TEST(PhantomFiles, WritesNinetyFourCompleteLittleEndianSlices)
     }
 }
 
-TEST(PhantomFiles, IsTheSameEveryTime)
+TEST(phantom_files, LeavesAnExistingPathAloneUnlessForced)
 {
     temp_folder tmp;
-    ASSERT_EQ(write_phantom((tmp.path / "a").string(), false), "");
-    ASSERT_EQ(write_phantom((tmp.path / "b").string(), false), "");
-    for (int n = 1; n <= slices; ++n)
-        ASSERT_EQ(read_bytes(slice_path(tmp.path / "a", n)), read_bytes(slice_path(tmp.path / "b", n)))
-            << "slice " << n;
-}
-
-TEST(PhantomFiles, LeavesAnExistingFolderAloneUnlessForced)
-{
-    temp_folder tmp;
-    const fs::path head = tmp.path / "fullHead";
+    const fs::path head = tmp.path / "fullHead", file = tmp.path / "file";
     ASSERT_EQ(write_phantom(head.string(), false), "");
     write_file(slice_path(head, 1), {'o', 'l', 'd'});
+    write_file(file, {'x'});
 
     const std::string refused = write_phantom(head.string(), false);
-    EXPECT_NE(refused.find("already exists"), std::string::npos) << refused;
-    EXPECT_NE(refused.find("--force"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("already exists (use --force"), std::string::npos) << refused;
     EXPECT_EQ(fs::file_size(slice_path(head, 1)), 3u);
-
     EXPECT_EQ(write_phantom(head.string(), true), "");
     EXPECT_EQ(fs::file_size(slice_path(head, 1)), file_bytes);
 
-    // Anything at the path counts as existing; forcing does not replace a file.
-    const fs::path file = tmp.path / "file";
-    write_file(file, {'x'});
+    // A file counts as existing too, and forcing does not replace it.
     EXPECT_NE(write_phantom(file.string(), false).find("already exists"), std::string::npos);
     EXPECT_NE(write_phantom(file.string(), true), "");
     EXPECT_EQ(fs::file_size(file), 1u);
 }
 
-TEST(PhantomFiles, NamesThePathItCannotWrite)
+TEST(phantom_files, NamesThePathItCannotWrite)
 {
     temp_folder tmp;
     write_file(tmp.path / "file", {'x'});
     const std::string under_file = (tmp.path / "file" / "fullHead").string();
     const std::string no_parent = (tmp.path / "missing" / "fullHead").string();
-    for (const std::string& folder : {under_file, no_parent}) {
-        for (bool force : {false, true}) {
-            const std::string reason = write_phantom(folder, force);
-            EXPECT_NE(reason.find(folder), std::string::npos) << reason;
-        }
-    }
+    for (const std::string& folder : {under_file, no_parent})
+        for (bool force : {false, true})
+            EXPECT_NE(write_phantom(folder, force).find(folder), std::string::npos) << folder;
     EXPECT_NE(write_phantom(no_parent, false).find("No such file"), std::string::npos);
     EXPECT_FALSE(fs::exists(tmp.path / "missing"));
 
@@ -118,60 +95,45 @@ TEST(PhantomFiles, NamesThePathItCannotWrite)
     EXPECT_NE(write_phantom(head.string(), true).find(slice_path(head, 3).string()), std::string::npos);
 }
 
-// ---- the command -------------------------------------------------------
-
-struct run_result {
-    int status;
-    std::string out, err;
-};
-
-// Runs crane-phantom, which is built next to this test program, in folder.
-run_result run_phantom(const fs::path& folder, const std::string& args)
+// Runs crane-phantom, which is built next to this test program, in folder;
+// returns its exit status and leaves its output in out.txt and err.txt.
+int run_phantom(const fs::path& folder, const std::string& args)
 {
     const fs::path program = fs::read_symlink("/proc/self/exe").parent_path() / "crane-phantom";
-    const std::string command = "cd '" + folder.string() + "' && '" + program.string() + "' " + args +
-                                " >out.txt 2>err.txt";
+    const std::string command =
+        "cd '" + folder.string() + "' && '" + program.string() + "' " + args + " >out.txt 2>err.txt";
     const int status = std::system(command.c_str());
-    run_result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ""};
-    const std::vector<char> out = read_bytes(folder / "out.txt"), err = read_bytes(folder / "err.txt");
-    r.out.assign(out.begin(), out.end());
-    r.err.assign(err.begin(), err.end());
-    return r;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(PhantomCommand, ExitStatusAndMessages)
+TEST(phantom_command, ExitStatusAndMessages)
 {
     if (!fs::exists(fs::read_symlink("/proc/self/exe").parent_path() / "crane-phantom"))
         GTEST_SKIP() << "crane-phantom is not built";
     temp_folder tmp;
+    const fs::path err = tmp.path / "err.txt";
 
-    run_result r = run_phantom(tmp.path, "");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "crane-phantom: wrote 94 slices to fullHead\n");
+    EXPECT_EQ(run_phantom(tmp.path, ""), 0);
+    EXPECT_EQ(read_text(err), "crane-phantom: wrote 94 slices to fullHead\n");
     EXPECT_EQ(fs::file_size(slice_path(tmp.path / "fullHead", 94)), file_bytes);
-
-    r = run_phantom(tmp.path, "");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "crane-phantom: fullHead already exists (use --force to overwrite)\n");
-    EXPECT_EQ(run_phantom(tmp.path, "--force").status, 0);
-    EXPECT_EQ(run_phantom(tmp.path, "other --force").status, 0);
+    EXPECT_EQ(run_phantom(tmp.path, ""), 1);
+    EXPECT_EQ(read_text(err), "crane-phantom: fullHead already exists (use --force to overwrite)\n");
+    EXPECT_EQ(run_phantom(tmp.path, "--force"), 0);
+    EXPECT_EQ(run_phantom(tmp.path, "other --force"), 0);
     EXPECT_TRUE(fs::exists(slice_path(tmp.path / "other", 1)));
 
     for (const char* bad : {"-f", "--forse", "a b", "--force a b"}) {
-        r = run_phantom(tmp.path, bad);
-        EXPECT_EQ(r.status, 2) << bad;
-        EXPECT_EQ(r.err, "usage: crane-phantom [--force] [DIR]\n") << bad;
+        EXPECT_EQ(run_phantom(tmp.path, bad), 2) << bad;
+        EXPECT_EQ(read_text(err), "usage: crane-phantom [--force] [DIR]\n") << bad;
     }
     EXPECT_FALSE(fs::exists(tmp.path / "a"));
-
-    r = run_phantom(tmp.path, "--help");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("usage: crane-phantom", 0), 0u);
+    EXPECT_EQ(run_phantom(tmp.path, "--help"), 0);
+    EXPECT_EQ(read_text(tmp.path / "out.txt").rfind("usage: crane-phantom", 0), 0u);
 }
 
-// ---- anatomy -----------------------------------------------------------
+// ---- anatomy, probed the way the viewer shows it ----------------------
 
-class Anatomy : public testing::Test {
+class phantom_anatomy : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -180,115 +142,89 @@ protected:
     }
     static int at(int n, int row, int col) { return head[(std::size_t(n - 1) * side + row) * side + col]; }
 
-    // The first row from the front, in a column, denser than 700 (side if none).
+    // The first row from the front, in a column, denser than 700.
     static int front_row(int n, int col)
     {
         int row = 0;
-        while (row < side && at(n, row, col) <= 700) ++row;
+        while (row < side - 1 && at(n, row, col) <= 700) ++row;
         return row;
     }
-    // How many columns of a slice hold any tissue.
-    static int width(int n)
-    {
-        int count = 0;
-        for (int col = 0; col < side; ++col)
-            for (int row = 0; row < side; ++row)
-                if (at(n, row, col) > 700) {
-                    ++count;
-                    break;
-                }
-        return count;
-    }
-    // Leftmost and rightmost columns with tissue in a row band.
-    static std::pair<int, int> extent(int n, int row_from, int row_to)
+    // Leftmost and rightmost columns denser than 700 in rows from..to-1.
+    static std::pair<int, int> extent(int n, int from = 0, int to = side)
     {
         int left = side, right = -1;
-        for (int row = row_from; row < row_to; ++row)
+        for (int row = from; row < to; ++row)
             for (int col = 0; col < side; ++col)
-                if (at(n, row, col) > 700) {
-                    left = std::min(left, col);
-                    right = std::max(right, col);
-                }
+                if (at(n, row, col) > 700) left = std::min(left, col), right = std::max(right, col);
         return {left, right};
     }
+    static int width(int n) { return extent(n).second - extent(n).first + 1; }
 
     static std::vector<std::uint16_t> head;
 };
-std::vector<std::uint16_t> Anatomy::head;
+std::vector<std::uint16_t> phantom_anatomy::head;
 
-TEST_F(Anatomy, AirAboveTheCrownAndAroundTheHead)
+TEST_F(phantom_anatomy, HeadFillsTheFrameWithAirAroundIt)
 {
+    int tissue_in_margin = 0;
     for (int n = 1; n <= slices; ++n)
         for (int row = 0; row < side; ++row)
             for (int col = 0; col < side; ++col) {
                 const bool margin = row < 8 || row >= side - 8 || col < 8 || col >= side - 8;
-                if (margin || n <= 2) {
-                    ASSERT_LT(at(n, row, col), 100) << n << " " << row << " " << col;
-                }
+                tissue_in_margin += (margin || n <= 2) && at(n, row, col) >= 100;
             }
-    // The head fills the frame: wide, and from the nose to the back of the skull.
+    EXPECT_EQ(tissue_in_margin, 0);
     EXPECT_GT(width(45), 150);
     EXPECT_LT(front_row(60, 128), 30);
 }
 
-TEST_F(Anatomy, BrainWithDarkerVentriclesInsideTheSkull)
+TEST_F(phantom_anatomy, BrainWithDarkerVentriclesInsideTheSkull)
 {
-    EXPECT_GE(at(45, 128, 128), 1030);
-    EXPECT_LE(at(45, 128, 128), 1080);
+    EXPECT_NEAR(at(45, 128, 128), 1055, 25);
 
-    // Near the top, going in from the front and from the side: skin, then
-    // within a few millimetres bone, then brain.
+    // Near the top, going in from the front and from the side: skin, bone
+    // within a few millimetres, then brain.
     for (bool from_side : {false, true}) {
-        const int n = 15;
-        auto value = [&](int i) { return from_side ? at(n, 140, i) : at(n, i, 136); };
+        auto value = [&](int i) { return from_side ? at(15, 140, i) : at(15, i, 136); };
         int i = 0;
         while (i < side && value(i) <= 700) ++i;
         const int skin = i;
         while (i < skin + 20 && value(i) <= 1800) ++i;
-        EXPECT_LT(i, skin + 20) << "no bone under the skin, from the side: " << from_side;
+        EXPECT_LT(i, skin + 20) << "no bone under the skin; from the side: " << from_side;
         while (i < side && value(i) > 1200) ++i;
         EXPECT_LT(i - skin, 25);
-        EXPECT_GE(value(i + 8), 1035);
-        EXPECT_LE(value(i + 8), 1080);
+        EXPECT_NEAR(value(i + 8), 1057, 22);
     }
 
-    // The lateral ventricles: a cluster of fluid well below brain density
-    // near the middle of a slice through them.
+    // The lateral ventricles: fluid well below brain density mid-slice.
     int fluid = 0;
     for (int row = 90; row < 170; ++row)
         for (int col = 98; col < 158; ++col) fluid += at(33, row, col) <= 1032;
     EXPECT_GT(fluid, 50);
 }
 
-TEST_F(Anatomy, FaceTowardsTheViewerWithEyesNoseAndEars)
+TEST_F(phantom_anatomy, FaceTowardsTheViewerWithEyesNoseAndEars)
 {
-    // The nose is the nearest point of the head to the viewer, well in front
-    // of the forehead; the back of the head lies at large rows.
-    int nearest = side, nearest_slice = 0;
+    // The nose, mid-face, is the nearest point to the viewer, well in front
+    // of the forehead.
+    int nearest = 1;
     for (int n = 1; n <= slices; ++n)
-        if (front_row(n, 128) < nearest) nearest = front_row(n, 128), nearest_slice = n;
-    EXPECT_GE(nearest_slice, 50);
-    EXPECT_LE(nearest_slice, 65);
-    EXPECT_LT(nearest + 10, front_row(25, 128));
-    int back = side - 1;
-    while (back > 0 && at(45, back, 128) <= 700) --back;
-    EXPECT_GT(back, 220);
+        if (front_row(n, 128) < front_row(nearest, 128)) nearest = n;
+    EXPECT_GE(nearest, 50);
+    EXPECT_LE(nearest, 65);
+    EXPECT_LT(front_row(nearest, 128) + 10, front_row(25, 128));
 
-    // Eyes: vitreous in both orbits, either side of the nose.
-    for (int col : {94, 161}) {
-        EXPECT_GE(at(46, 58, col), 1015) << col;
-        EXPECT_LE(at(46, 58, col), 1045) << col;
-    }
-    // Air inside the nose, behind the skin.
+    // Vitreous in both orbits, and air inside the nose.
+    for (int col : {94, 161}) EXPECT_NEAR(at(46, 58, col), 1030, 15) << col;
     EXPECT_LT(at(54, 80, 134), 100);
 
-    // Ears stand out from the sides of the head, both sides.
+    // Ears stand out from both sides of the head.
     const auto at_ears = extent(48, 100, 180), above = extent(30, 100, 180);
     EXPECT_LT(at_ears.first + 5, above.first);
     EXPECT_GT(at_ears.second - 5, above.second);
 }
 
-TEST_F(Anatomy, TeethInTheJawAndSpineInTheNeck)
+TEST_F(phantom_anatomy, TeethInTheJawAndSpineInTheNeck)
 {
     // Teeth, about 3000, are the densest thing in the head and lie in the jaw.
     int teeth = 0, elsewhere = 0, densest = 0;
@@ -310,10 +246,10 @@ TEST_F(Anatomy, TeethInTheJawAndSpineInTheNeck)
     EXPECT_GT(vertebra, 50);
 }
 
-// What the viewer's surface view shows is skin: along every ray, from the
-// front and from either side, the first density in the surface band is soft
-// tissue, never bone showing through.
-TEST_F(Anatomy, SurfaceViewSeesSkin)
+// Through the viewer's own loader, rotation and surface ray: from the front
+// and from either side the first density in the surface band is always soft
+// tissue, never bone showing through the skin.
+TEST_F(phantom_anatomy, SurfaceViewSeesSkin)
 {
     temp_folder tmp;
     ASSERT_EQ(write_phantom((tmp.path / "fullHead").string(), false), "");
