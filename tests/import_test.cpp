@@ -360,6 +360,38 @@ TEST_F(Import, ExistingFolderIsReplacedOnlyWithForceAndOnlyBySuccess)
         EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
 }
 
+// A real head, where Debian's mricron-data is installed: the Colin 27 MR
+// template (not CT, so scaled to its foreground). Air around it, skin, the
+// crown in the top slices and the nose in front.
+TEST_F(Import, RealHeadFromMricronDataIsUpright)
+{
+    const std::string ch2 = "/usr/share/mricron/templates/ch2.nii.gz";
+    if (!fs::exists(ch2))
+        GTEST_SKIP() << "mricron-data is not installed";
+    ASSERT_EQ(run_import(ch2).status, 0);
+    const auto words = read_slice_folder(dir / "fullHead");
+    const auto tissue = [&](int k, int r, int c) { return at(words, k, r, c) > 300; };
+    int top = 0, middle = 0;
+    for (int i = 0; i < 256 * 256; ++i)
+        top += tissue(2, i / 256, i % 256), middle += tissue(46, i / 256, i % 256);
+    EXPECT_EQ(at(words, 0, 0, 0) + at(words, 93, 255, 255), 0);
+    EXPECT_LT(top, middle / 20);
+    EXPECT_GT(std::count_if(words.begin(), words.end(), [](auto d) { return d > 700 && d < 1500; }),
+              std::ptrdiff_t(words.size() / 100));
+    // How far the midline stands out of the outline at the columns 25 to
+    // either side, at the front and at the back: the nose beats the occiput.
+    const auto edge = [&](int c, bool front) {
+        for (int i = 0; i < 256; ++i)
+            if (tissue(89, front ? i : 255 - i, c))
+                return i;
+        return 256;
+    };
+    const auto outstanding = [&](bool front) {
+        return std::min(edge(103, front), edge(153, front)) - edge(128, front);
+    };
+    EXPECT_GT(outstanding(true), 2 * outstanding(false) + 4);  // about 17 against 5
+}
+
 TEST(ImportValues, HounsfieldDetectionAndClamping)
 {
     std::vector<float> ct(1000, 40.0f);
