@@ -180,12 +180,14 @@ double soft_tissue(double depth)
 // Height of the floor of the cranial cavity: high over the orbits, dropping
 // behind the sphenoid ridges (which sweep forwards to the sides) into the
 // middle fossa, and deepest behind the petrous ridges (which sweep
-// backwards to the sides) under the cerebellum.
+// backwards to the sides) under the cerebellum. Behind the orbits the floor
+// is a bowl, deeper to the sides than at the midline.
 double skull_base(double x, double y)
 {
     const double ax = std::fabs(x);
-    return -16 + 34 * smoothstep(25, 50, y - 0.3 * ax) - 6 * (1 - smoothstep(-15, 25, y)) -
-           18 * (1 - smoothstep(-60, -15, y + 0.6 * ax));
+    const double front = smoothstep(25, 50, y - 0.3 * ax);
+    return -16 + 34 * front - 6 * (1 - smoothstep(-15, 25, y)) -
+           18 * (1 - smoothstep(-60, -15, y + 0.6 * ax)) - 0.005 * x * x * (1 - front);
 }
 
 // The braincase, a little narrower at the forehead than at the back.
@@ -373,16 +375,20 @@ void paint_brain(double& v, vec3 p, double depth_in_cranium, double base)
     if (p.z > 45) paint(v, std::fmax(std::fabs(p.x) - 1.2, 46 - p.z), csf);
 }
 
-// The facial skeleton: a block of bone behind the face, hollowed out by the
-// orbits, the nasal cavity and the sinuses, plus cheekbones, arches and the
-// bridge of the nose.
+// A wall of the given thickness just outside a cavity at distance d.
+double wall(double d, double thickness) { return std::fabs(d - thickness / 2) - thickness / 2; }
+
+// The facial skeleton: thin walls of bone under the front and sides of a
+// block behind the face and around the orbits, the nasal cavity and the
+// maxillary sinuses inside it, plus cheekbones, arches, the bridge of the
+// nose and the other sinuses.
 void paint_face_bones(double& v, vec3 p, double base)
 {
     const vec3 m = mirrored(p);
-    double frame = block(p, {0, 44, -22}, {47, 36, 38});
-    frame = std::fmax(frame, std::fmax(14 - p.y, p.z - (base - 1)));
-    frame = std::fmax(frame, -58 - p.z);
-    paint_bone(v, frame, 2100, 1500);
+    const double block_d = block(p, {0, 44, -22}, {47, 36, 38});
+    const double cuts = std::fmax(std::fmax(14 - p.y, p.z - (base - 1)), -58 - p.z);
+    const double frame = std::fmax(block_d, cuts);
+    paint_bone(v, std::fmax(std::fabs(block_d + 1.5) - 1.5, cuts), 2100, 1500);
     if (near(m, {44, 62, -16}, {8, 11, 9}, edge_mm))
         paint_bone(v, ellipsoid(m, {44, 62, -16}, {8, 11, 9}), 2200, 1550);
     if (near_capsule(m, {48, 56, -16}, {60, 6, -12}, 3.5, edge_mm))
@@ -391,20 +397,27 @@ void paint_face_bones(double& v, vec3 p, double base)
         paint_bone(v, capsule(p, {0, 78, 4}, {0, 88, -14}, 3, 3), 2200, 1550);
     if (frame > 4) return;
 
-    // Cavities only hollow out the bone block.
+    // Each cavity inside the block gets a wall, then is hollowed out.
     const double in_frame = frame + 0.5;
-    if (near(m, {30, 62, -2}, {18, 28, 14}, edge_mm))
-        paint(v, std::fmax(ellipsoid(m, {30, 62, -2}, {18, 28, 14}), in_frame), fat);
-    if (near(p, {0, 50, -26}, {12, 32, 24}, edge_mm)) {
+    if (near(m, {30, 62, -2}, {21, 31, 17}, edge_mm)) {
+        const double orbit = ellipsoid(m, {30, 62, -2}, {18, 28, 14});
+        paint_bone(v, std::fmax(wall(orbit, 2.5), frame), 2000, 1500);
+        paint(v, std::fmax(orbit, in_frame), fat);
+    }
+    if (near(p, {0, 50, -26}, {15, 35, 27}, edge_mm)) {
         const double nasal = ellipsoid(p, {0, 50, -26}, {12, 32, 24});
+        paint_bone(v, std::fmax(wall(nasal, 2.5), frame), 2000, 1500);
         paint(v, std::fmax(nasal, in_frame - 4), 0);
         // septum and turbinates
         paint(v, std::fmax(std::fabs(p.x) - 1, nasal), 1300);
         paint(v, std::fmax(ellipsoid(m, {10, 48, -18}, {3.5, 22, 4}), nasal), muscle);
         paint(v, std::fmax(ellipsoid(m, {10, 48, -33}, {3.5, 24, 4.5}), nasal), muscle);
     }
-    if (near(m, {26, 55, -31}, {12, 16, 13}, edge_mm))
-        paint(v, std::fmax(ellipsoid(m, {26, 55, -31}, {12, 16, 13}), in_frame), 0);
+    if (near(m, {26, 55, -31}, {15, 19, 16}, edge_mm)) {
+        const double sinus = ellipsoid(m, {26, 55, -31}, {12, 16, 13});
+        paint_bone(v, std::fmax(wall(sinus, 2.5), frame), 2000, 1500);
+        paint(v, std::fmax(sinus, in_frame), 0);
+    }
     paint_ellipsoid(v, p, {0, 58, 2}, {10, 18, 9}, 0);  // ethmoid cells
     paint_ellipsoid(v, p, {0, 28, -4}, {9, 9, 8}, 0);   // sphenoid sinus
 }
@@ -519,8 +532,8 @@ double density_at(vec3 p, const slice_faces& faces)
     const double depth = -cranium(p);
     const double base = skull_base(p.x, p.y);
     if (depth > 4) {
-        paint_bone(v, std::fmax(slab(depth, 5, 12), base - 7 - p.z), 2300, 1550);
-        paint_bone(v, std::fmax(5 - depth, slab(p.z, base - 7, base)), 2200, 1550);
+        paint_bone(v, std::fmax(slab(depth, 5, 12), base - 5 - p.z), 2300, 1550);
+        paint_bone(v, std::fmax(5 - depth, slab(p.z, base - 5, base)), 2200, 1550);
         if (depth > 11) paint_brain(v, p, depth, base);
         paint_ellipsoid(v, p, {0, 79, 22}, {12, 2, 8}, 0);  // frontal sinus
     }
