@@ -1,0 +1,172 @@
+// crane-bench: what a key press costs. Every figure is for the built-in
+// phantom head, at one thread and at all threads (OMP_NUM_THREADS or the
+// number of cores).
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <omp.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/controls.h"
+#include "phantom.h"
+#include "render/render.h"
+#include "volume/volume.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path data_folder;  // holds fullHead/ with the phantom
+
+// The viewer reports every image on the console; while timing, that goes to
+// /dev/null so that the benchmark's own table stays readable.
+struct console_silenced {
+    int saved_out, saved_err;
+    console_silenced()
+    {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        saved_out = dup(1);
+        saved_err = dup(2);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        close(null);
+    }
+    ~console_silenced()
+    {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        dup2(saved_out, 1);
+        dup2(saved_err, 2);
+        close(saved_out);
+        close(saved_err);
+    }
+};
+
+// The count "all threads" means, fixed before any benchmark changes it.
+int all_threads()
+{
+    static const int count = omp_get_max_threads();
+    return count;
+}
+
+// Arguments: {threads (0 = all), ...}.
+void use_threads(benchmark::State& state)
+{
+    const int threads = state.range(0) == 0 ? all_threads() : int(state.range(0));
+    omp_set_num_threads(threads);
+    state.counters["threads"] = threads;
+}
+
+void reset_view()
+{
+    rotate_volume(0.0f, 0.0f);
+    std::copy(std::begin(volume_source), std::end(volume_source), std::begin(volume));
+    render_mode = 0;
+    start_layer = 0;
+    surface_level = 1100.0;
+    density_threshold = 4000.0;
+    slice_index = 90;
+    angle_a = angle_b = 0.0f;
+}
+
+// One image in a mode at a size: {threads, mode, side}.
+void image(benchmark::State& state)
+{
+    use_threads(state);
+    reset_view();
+    render_mode = int(state.range(1));
+    win_width = win_height = int(state.range(2));
+    console_silenced quiet;
+    for (auto _ : state) compute_image();
+}
+
+void rotation(benchmark::State& state)
+{
+    use_threads(state);
+    console_silenced quiet;
+    for (auto _ : state) rotate_volume(0.3f, -0.2f);
+}
+
+// A rotation key end to end: the turn and the surface image at 256 x 256.
+void rotation_key(benchmark::State& state)
+{
+    use_threads(state);
+    reset_view();
+    win_width = win_height = 256;
+    console_silenced quiet;
+    bool forward = true;
+    for (auto _ : state) {
+        apply_key(forward ? 'o' : 'l');
+        forward = !forward;
+    }
+}
+
+void load(benchmark::State& state)
+{
+    use_threads(state);
+    const fs::path previous = fs::current_path();
+    fs::current_path(data_folder);
+    console_silenced quiet;
+    for (auto _ : state)
+        if (load_head_volume() != 0) state.SkipWithError("the phantom did not load");
+    fs::current_path(previous);
+}
+
+// Wall time in milliseconds: with threads, process CPU time would hide the gain.
+void thread_counts(benchmark::internal::Benchmark* b, std::initializer_list<int64_t> rest)
+{
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+    for (int64_t threads : {int64_t{1}, int64_t{0}}) {
+        std::vector<int64_t> args{threads};
+        args.insert(args.end(), rest);
+        b->Args(args);
+    }
+}
+
+void register_all()
+{
+    auto* images = benchmark::RegisterBenchmark("image", image);
+    images->ArgNames({"threads", "mode", "side"});
+    for (int side : {256, 1024})
+        for (int mode = 0; mode < 4; ++mode) thread_counts(images, {mode, side});
+    for (auto* b : {benchmark::RegisterBenchmark("rotate_volume", rotation),
+                    benchmark::RegisterBenchmark("rotation_key", rotation_key),
+                    benchmark::RegisterBenchmark("load", load)}) {
+        b->ArgNames({"threads"});
+        thread_counts(b, {});
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    data_folder = fs::temp_directory_path() / ("crane-bench-" + std::to_string(getpid()));
+    fs::create_directories(data_folder);
+    const std::string error = write_phantom((data_folder / "fullHead").string(), false);
+    if (!error.empty()) {
+        std::fprintf(stderr, "crane-bench: %s\n", error.c_str());
+        return 1;
+    }
+    {
+        console_silenced quiet;
+        const fs::path previous = fs::current_path();
+        fs::current_path(data_folder);
+        load_head_volume();
+        fs::current_path(previous);
+    }
+    all_threads();
+    register_all();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    fs::remove_all(data_folder);
+    return 0;
+}
