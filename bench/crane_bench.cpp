@@ -119,28 +119,23 @@ void load(benchmark::State& state)
     fs::current_path(previous);
 }
 
-// Wall time in milliseconds: with threads, process CPU time would hide the gain.
-void thread_counts(benchmark::internal::Benchmark* b, std::initializer_list<int64_t> rest)
-{
-    b->Unit(benchmark::kMillisecond)->UseRealTime();
-    for (int64_t threads : {int64_t{1}, int64_t{0}}) {
-        std::vector<int64_t> args{threads};
-        args.insert(args.end(), rest);
-        b->Args(args);
-    }
-}
-
+// Every benchmark at one thread first, then at all threads: an idle OpenMP
+// worker still spinning after a parallel run would otherwise slow the
+// one-thread runs that follow it.
 void register_all()
 {
-    auto* images = benchmark::RegisterBenchmark("image", image);
-    images->ArgNames({"threads", "mode", "side"});
-    for (int side : {256, 1024})
-        for (int mode = 0; mode < 4; ++mode) thread_counts(images, {mode, side});
-    for (auto* b : {benchmark::RegisterBenchmark("rotate_volume", rotation),
-                    benchmark::RegisterBenchmark("rotation_key", rotation_key),
-                    benchmark::RegisterBenchmark("load", load)}) {
-        b->ArgNames({"threads"});
-        thread_counts(b, {});
+    for (int64_t threads : {int64_t{1}, int64_t{0}}) {
+        auto* images = benchmark::RegisterBenchmark("image", image);
+        images->ArgNames({"threads", "mode", "side"});
+        for (int side : {256, 1024})
+            for (int mode = 0; mode < 4; ++mode) images->Args({threads, mode, side});
+        auto* rotate = benchmark::RegisterBenchmark("rotate_volume", rotation);
+        auto* key = benchmark::RegisterBenchmark("rotation_key", rotation_key);
+        auto* loads = benchmark::RegisterBenchmark("load", load);
+        for (auto* b : {rotate, key, loads}) b->ArgNames({"threads"})->Args({threads});
+        // Wall time in milliseconds: with threads, process CPU time would
+        // hide the gain.
+        for (auto* b : {images, rotate, key, loads}) b->Unit(benchmark::kMillisecond)->UseRealTime();
     }
 }
 

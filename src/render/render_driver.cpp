@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/view_state.h"
+#include "render/rays.h"
 #include "volume/volume.h"
 
 std::vector<std::uint8_t> image;
@@ -24,6 +25,21 @@ void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, do
     *y_out = y;
     *fx_out = double(dim_x * col) / win_width - x;
     *fy_out = double(dim_y * row) / win_height - y;
+}
+
+std::vector<row_batch> row_batches(int y0, int y1)
+{
+    std::vector<row_batch> batches;
+    int previous_y = -1;
+    for (int row = y0; row < y1; ++row) {
+        const int y = (dim_y * row) / win_height;
+        if (batches.empty() || y != previous_y || row - batches.back().row0 == batch_rows)
+            batches.push_back({row, row + 1});
+        else
+            batches.back().row1 = row + 1;
+        previous_y = y;
+    }
+    return batches;
 }
 
 void compute_image()

@@ -36,8 +36,9 @@ void render_slice(int slice)
 {
     if (slice < 0 || slice >= dim_z) return;
     const float slice_max = plane_maximum(slice);
-    std::uint8_t* out = image.data();
+#pragma omp parallel for schedule(static)
     for (int row = 0; row < win_height; ++row) {
+        std::uint8_t* out = &image[std::size_t(row) * win_width * 3];
         for (int col = 0; col < win_width; ++col) {
             int x, y;
             double fx, fy;

@@ -1,25 +1,32 @@
 // Turns the volume by resampling volume_source into volume.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "volume/lanes.h"
 #include "volume/volume.h"
 
-#include <cmath>
-
 namespace {
-
-// Source point of a destination offset (u, v, w) from the centre: the
-// expanded product of the two turns, every operation in double precision and
-// only the final sums rounded to float.
-struct rotation_factors {
-    float ca, sa, cb, sb;
-    float cx, cy, cz;
-};
 
 inline double source(int x, int y, int z)
 {
     return volume_source[voxel_index(x, y, z)];
 }
 
+// Upper bounds are strict so that the eight corners stay inside the extents;
+// a NaN fails the first test.
+inline bool inside(float sx, float sy, float sz)
+{
+    return sx >= 0 && sx < float(dim_x - 1) && sy >= 0 && sy < float(dim_y - 1) && sz >= 0 &&
+           sz < float(dim_z - 1);
+}
+
 // Trilinear sample of volume_source at an inside point, with the blends along
-// x, then y, then z each rounded to float.
+// x, then y, then z each computed in double and rounded to float.
 inline int resample(float sx, float sy, float sz)
 {
     const int ix = int(sx), iy = int(sy), iz = int(sz);
@@ -36,34 +43,82 @@ inline int resample(float sx, float sy, float sz)
     return int(lz);
 }
 
-// Resamples the voxel column (i, j, 0 .. dim_z - 1) of volume.
-void rotate_column(const rotation_factors& f, int i, int j)
-{
-    const double ca = f.ca, sa = f.sa, cb = f.cb, sb = f.sb;
-    const double u = double(i) - f.cx, v = double(j) - f.cy;
-    int* out = &volume[voxel_index(i, j, 0)];
-    for (int k = 0; k < dim_z; ++k) {
-        const double w = double(k) - f.cz;
-        const float sx = float(((u * cb) - (w * sb)) + f.cx);
-        const float sy = float(((((-sa) * sb) * u + v * ca) - (sa * cb) * w) + f.cy);
-        const float sz = float((((ca * sb) * u + v * sa) + (ca * cb) * w) + f.cz);
-        // Upper bounds are strict so that the eight corners stay inside the
-        // extents; a NaN fails the first test.
-        const bool inside = sx >= 0 && sx < float(dim_x - 1) && sy >= 0 && sy < float(dim_y - 1) &&
-                            sz >= 0 && sz < float(dim_z - 1);
-        out[k] = inside ? resample(sx, sy, sz) : 0;
-    }
-}
+// The terms of the source point that depend on the layer k alone.
+struct layer_terms {
+    double w_sb[volume_side];    // w * sb
+    double w_sacb[volume_side];  // (sa * cb) * w
+    double w_cacb[volume_side];  // (ca * cb) * w
+};
 
 }  // namespace
 
-void rotate_volume(float angle_a, float angle_b)
+rotation rotation_for(float angle_a, float angle_b)
 {
     // The centre is the integer half of each extent, not the middle index.
-    const rotation_factors f{float(std::cos(double(angle_a))), float(std::sin(double(angle_a))),
-                             float(std::cos(double(angle_b))), float(std::sin(double(angle_b))),
-                             float(dim_x / 2),                 float(dim_y / 2),
-                             float(dim_z / 2)};
-    for (int i = 0; i < dim_x; ++i)
-        for (int j = 0; j < dim_y; ++j) rotate_column(f, i, j);
+    return {float(std::cos(double(angle_a))), float(std::sin(double(angle_a))),
+            float(std::cos(double(angle_b))), float(std::sin(double(angle_b))),
+            float(dim_x / 2),                 float(dim_y / 2),
+            float(dim_z / 2)};
+}
+
+int rotated_voxel(const rotation& r, int i, int j, int k)
+{
+    // The source point: every operation in double, in this grouping, and
+    // only the sums rounded to float.
+    const double ca = r.ca, sa = r.sa, cb = r.cb, sb = r.sb;
+    const double u = double(i) - r.cx, v = double(j) - r.cy, w = double(k) - r.cz;
+    const float sx = float(((u * cb) - (w * sb)) + r.cx);
+    const float sy = float(((((-sa) * sb) * u + v * ca) - (sa * cb) * w) + r.cy);
+    const float sz = float((((ca * sb) * u + v * sa) + (ca * cb) * w) + r.cz);
+    return inside(sx, sy, sz) ? resample(sx, sy, sz) : 0;
+}
+
+#if defined(__x86_64__)
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
+namespace lanes_avx512 {
+#define LANES 8
+#include "volume/rotation_lanes.inc"
+#undef LANES
+}  // namespace lanes_avx512
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+namespace lanes_avx2 {
+#define LANES 4
+#include "volume/rotation_lanes.inc"
+#undef LANES
+}  // namespace lanes_avx2
+#pragma GCC pop_options
+#endif
+
+namespace lanes_plain {
+#define LANES 2
+#include "volume/rotation_lanes.inc"
+#undef LANES
+}  // namespace lanes_plain
+
+void rotate_volume(float angle_a, float angle_b)
+{
+    const rotation r = rotation_for(angle_a, angle_b);
+    layer_terms t;
+    const double sb = r.sb, sacb = double(r.sa) * r.cb, cacb = double(r.ca) * r.cb;
+    for (int k = 0; k < dim_z; ++k) {
+        const double w = double(k) - r.cz;
+        t.w_sb[k] = w * sb;
+        t.w_sacb[k] = sacb * w;
+        t.w_cacb[k] = cacb * w;
+    }
+    // Every voxel is independent. The work goes out in runs of layers, so
+    // that the part of the source that a run of neighbouring columns reads
+    // stays in cache from one column to the next.
+    constexpr int run = 32;
+    const int runs = (dim_z + run - 1) / run;
+#pragma omp parallel for collapse(2) schedule(dynamic, 16)
+    for (int kr = 0; kr < runs; ++kr)
+        for (int i = 0; i < dim_x; ++i) {
+            const int k0 = kr * run, k1 = std::min(k0 + run, dim_z);
+            for (int j = 0; j < dim_y; ++j) dispatch_lanes(rotate_run(r, t, i, j, k0, k1));
+        }
 }

@@ -42,3 +42,15 @@ void make_sphere_volume();
 // about the vertical image axis and then by angle_a about the horizontal one,
 // with trilinear resampling. The angles are absolute, in radians.
 void rotate_volume(float angle_a, float angle_b);
+
+// The factors of one rotation: cosines and sines of the angles and the
+// centre, all as float.
+struct rotation {
+    float ca, sa, cb, sb;
+    float cx, cy, cz;
+};
+rotation rotation_for(float angle_a, float angle_b);
+
+// One element of the turned volume, computed on its own: the plain
+// statement that rotate_volume's faster loop must match bit for bit.
+int rotated_voxel(const rotation& r, int i, int j, int k);

@@ -1,0 +1,159 @@
+// Pieces shared by the plain ray functions and their eight-lane row
+// kernels, which must compute exactly the same values.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "render/render.h"
+#include "volume/volume.h"
+
+inline double sample(int x, int y, int z)
+{
+    return volume[voxel_index(x, y, z)];
+}
+
+// Rays are traced only for columns whose whole gradient stencil, one voxel
+// beyond the cell on every side, lies inside the extents.
+inline bool traced_column(int x, int y)
+{
+    return !(x < 1 || x > dim_x - 3 || y < 1 || y > dim_y - 3);
+}
+
+constexpr int band_half_width = 400;
+
+// The surface blend of four corner values: along x on rows y and y + 1,
+// then along y.
+inline double surface_blend(double q00, double q10, double q01, double q11, double fx, double fy)
+{
+    return (1 - fy) * ((1 - fx) * q00 + fx * q10) + fy * ((1 - fx) * q01 + fx * q11);
+}
+
+// The accumulation blend: the same weights in another grouping.
+inline double accumulation_blend(double v00, double v10, double v01, double v11, double fx, double fy)
+{
+    return (1 - fy) * (fx * v10 + (1 - fx) * v00) + fy * (fx * v11 + (1 - fx) * v01);
+}
+
+// Colour classes of a surface hit. A density of exactly 1100 falls in
+// neither of the two upper classes of green and blue and so gives 0 there:
+// the classes are the two open intervals either side of the high bound.
+constexpr double low_class_bound = 400.0;
+constexpr double high_class_bound = 1100.0;
+
+inline std::uint8_t surface_red_of(double density)
+{
+    return density > low_class_bound ? 255 : 0;
+}
+
+inline std::uint8_t surface_green_of(double density)
+{
+    if (low_class_bound < density && density < high_class_bound) return 150;
+    if (density > high_class_bound) return 255;
+    return 0;
+}
+
+inline std::uint8_t surface_blue_of(double density)
+{
+    if (low_class_bound < density && density < high_class_bound) return 100;
+    if (density > high_class_bound) return 255;
+    return 0;
+}
+
+// The accumulation scale: red from a fifth of the threshold up to it, blue
+// rising to half of it and falling again, no green.
+inline std::uint8_t accumulation_red_of(double ray_sum, double threshold)
+{
+    if (threshold / 5 >= ray_sum) return 0;
+    return low_byte(((ray_sum - threshold / 5) * 255) / ((4 * threshold) / 5));
+}
+
+inline std::uint8_t accumulation_blue_of(double ray_sum, double threshold)
+{
+    const double m = threshold / 2;
+    // At a threshold of 0 every ray yields 0 and the pixel is black; the
+    // division by m is never evaluated.
+    if (m == 0) return 0;
+    if (m >= ray_sum) return low_byte((255 * ray_sum) / m);
+    return low_byte(255 - ((ray_sum - m) * 255) / m);
+}
+
+// The pixel bytes of a surface hit: each class value scaled by the shade
+// and truncated.
+inline void store_surface_pixel(std::uint8_t* out, double density, double shade)
+{
+    out[0] = std::uint8_t(int(unsigned(surface_red_of(density)) * shade));
+    out[1] = std::uint8_t(int(unsigned(surface_green_of(density)) * shade));
+    out[2] = std::uint8_t(int(unsigned(surface_blue_of(density)) * shade));
+}
+
+inline void store_accumulation_pixel(std::uint8_t* out, double ray_sum, double threshold)
+{
+    out[0] = accumulation_red_of(ray_sum, threshold);
+    out[1] = 0;
+    out[2] = accumulation_blue_of(ray_sum, threshold);
+}
+
+inline int voxel(int x, int y, int z)
+{
+    return volume[voxel_index(x, y, z)];
+}
+
+inline double half_difference(int a, int b)
+{
+    return std::fabs(double(a - b) / 2.0);
+}
+
+// |dV/dz| at column (i, j): one-sided and not halved at the first and last
+// layer, central and halved elsewhere (even below the ray's start layer).
+inline double gradient_z(int i, int j, int z)
+{
+    if (z == 0) return std::fabs(double(voxel(i, j, 1) - voxel(i, j, 0)));
+    if (z < dim_z - 1) return half_difference(voxel(i, j, z + 1), voxel(i, j, z - 1));
+    return std::fabs(double(voxel(i, j, z) - voxel(i, j, z - 1)));
+}
+
+// The blended gradient's component along the ray over its length. The
+// absolute differences are blended, not the signed ones.
+inline __attribute__((always_inline)) double surface_shade(int x, int y, int z, double fx, double fy)
+{
+    double gx[4], gy[4], gz[4];
+    const int corner_x[4] = {x, x + 1, x, x + 1};
+    const int corner_y[4] = {y, y, y + 1, y + 1};
+    for (int c = 0; c < 4; ++c) {
+        const int i = corner_x[c], j = corner_y[c];
+        gx[c] = half_difference(voxel(i - 1, j, z), voxel(i + 1, j, z));
+        gy[c] = half_difference(voxel(i, j - 1, z), voxel(i, j + 1, z));
+        gz[c] = gradient_z(i, j, z);
+    }
+    const double GX = surface_blend(gx[0], gx[1], gx[2], gx[3], fx, fy);
+    const double GY = surface_blend(gy[0], gy[1], gy[2], gy[3], fx, fy);
+    const double GZ = surface_blend(gz[0], gz[1], gz[2], gz[3], fx, fy);
+    const double length = std::sqrt((GX * GX + GY * GY) + GZ * GZ);
+    return length > 0 ? GZ / length : 0.0;  // no gradient at all: no shade
+}
+
+
+// Image rows that map to the same voxel row y differ only in their weight
+// fy, so they share the blends along x of every layer: the kernels work on
+// batches of up to batch_rows such rows.
+constexpr int batch_rows = 8;
+struct row_batch {
+    int row0, row1;  // row0 <= row < row1, all on one voxel row
+};
+
+// The batches that cover the rows y0 <= row < y1, in order.
+std::vector<row_batch> row_batches(int y0, int y1);
+
+// Batch kernels, one copy per instruction set: the pixels x0 <= col < x1 of
+// the batch's rows.
+#define declare_batch_kernels                                                                   \
+    void surface_batch(row_batch rows, int x0, int x1, int start_layer, double level);         \
+    void accumulation_batch(row_batch rows, int x0, int x1, int start_layer, double threshold);
+namespace lanes_plain { declare_batch_kernels }
+#if defined(__x86_64__)
+namespace lanes_avx2 { declare_batch_kernels }
+namespace lanes_avx512 { declare_batch_kernels }
+#endif
+#undef declare_batch_kernels

@@ -1,0 +1,193 @@
+// The parallel, eight-lane renderers and rotation give the same bytes as
+// the plain per-ray and per-voxel functions, for any number of threads.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/controls.h"
+#include "render/render.h"
+#include "test_support.h"
+#include "volume/volume.h"
+
+namespace {
+
+// A head-like test volume: nested shells of skin, bone and brain densities,
+// with hashed noise so that neighbouring rays differ.
+int test_density(int x, int y, int z, int nx, int ny, int nz)
+{
+    const double dx = (x - nx * 0.5) / (nx * 0.42), dy = (y - ny * 0.5) / (ny * 0.45),
+                 dz = (z - nz * 0.55) / (nz * 0.4);
+    const double r = std::sqrt(dx * dx + dy * dy + dz * dz);
+    const unsigned h = unsigned(x * 73856093) ^ unsigned(y * 19349663) ^ unsigned(z * 83492791);
+    const int noise = int(h % 61) - 30;
+    if (r > 1.0) return std::max(0, noise);
+    if (r > 0.93) return 1050 + noise;
+    if (r > 0.82) return 2200 + 8 * noise;
+    return 1055 + noise + (r < 0.3 ? -40 : 0);
+}
+
+void fill_test_head(int nx, int ny, int nz)
+{
+    fill_volume(nx, ny, nz, [&](int x, int y, int z) { return test_density(x, y, z, nx, ny, nz); });
+}
+
+// The frame that the plain per-ray functions give for one rectangle.
+void plain_surface(std::vector<std::uint8_t>& frame, int x0, int x1)
+{
+    for (int row = 0; row < win_height; ++row)
+        for (int col = x0; col < x1; ++col) {
+            int x, y;
+            double fx, fy, shade;
+            pixel_to_voxel(col, row, &x, &y, &fx, &fy);
+            const double d = cast_surface_ray(start_layer, x, y, fx, fy, surface_level, &shade);
+            std::uint8_t* p = &frame[(std::size_t(row) * win_width + col) * 3];
+            p[0] = std::uint8_t(int(unsigned(surface_red(d)) * shade));
+            p[1] = std::uint8_t(int(unsigned(surface_green(d)) * shade));
+            p[2] = std::uint8_t(int(unsigned(surface_blue(d)) * shade));
+        }
+}
+
+void plain_accumulation(std::vector<std::uint8_t>& frame, int x0, int x1)
+{
+    for (int row = 0; row < win_height; ++row)
+        for (int col = x0; col < x1; ++col) {
+            int x, y;
+            double fx, fy;
+            pixel_to_voxel(col, row, &x, &y, &fx, &fy);
+            const double sum = accumulate_ray(start_layer, x, y, fx, fy, density_threshold);
+            std::uint8_t* p = &frame[(std::size_t(row) * win_width + col) * 3];
+            p[0] = accum_red(sum, density_threshold);
+            p[1] = accum_green(sum, density_threshold);
+            p[2] = accum_blue(sum, density_threshold);
+        }
+}
+
+std::vector<std::uint8_t> plain_frame()
+{
+    std::vector<std::uint8_t> frame(std::size_t(win_width) * win_height * 3);
+    if (render_mode == 0) plain_surface(frame, 0, win_width);
+    if (render_mode == 1) plain_accumulation(frame, 0, win_width);
+    if (render_mode == 2) {
+        plain_surface(frame, 0, win_width / 2);
+        plain_accumulation(frame, win_width / 2, win_width);
+    }
+    return frame;
+}
+
+std::vector<std::uint8_t> frame_with_threads(int threads)
+{
+    omp_set_num_threads(threads);
+    capture_stdout([] { capture_stderr([] { compute_image(); }); });
+    return image;
+}
+
+struct view {
+    int mode, width, height, start;
+    double level, threshold;
+};
+
+std::string describe(const view& v)
+{
+    return "mode" + std::to_string(v.mode) + "_" + std::to_string(v.width) + "x" + std::to_string(v.height) +
+           "_from" + std::to_string(v.start) + "_level" + std::to_string(int(v.level)) + "_threshold" +
+           (v.threshold < 0 ? "minus" : "") + std::to_string(int(std::fabs(v.threshold)));
+}
+
+void PrintTo(const view& v, std::ostream* os) { *os << describe(v); }
+
+class IdentityTest : public testing::TestWithParam<view> {
+protected:
+    void SetUp() override { reset_viewer_state(); }
+    void TearDown() override { omp_set_num_threads(omp_get_num_procs()); }
+
+    void expect_plain_frame()
+    {
+        const view v = GetParam();
+        render_mode = v.mode;
+        win_width = v.width;
+        win_height = v.height;
+        start_layer = v.start;
+        surface_level = v.level;
+        density_threshold = v.threshold;
+        const std::vector<std::uint8_t> plain = plain_frame();
+        for (int threads : {1, 2, 3}) EXPECT_TRUE(frame_with_threads(threads) == plain) << threads << " threads";
+    }
+};
+
+TEST_P(IdentityTest, MatchesThePlainRays)
+{
+    fill_test_head(256, 94, 256);
+    expect_plain_frame();
+}
+
+TEST_P(IdentityTest, MatchesThePlainRaysAfterATurn)
+{
+    fill_test_head(256, 94, 256);
+    rotate_volume(0.3f, -0.5f);
+    expect_plain_frame();
+}
+
+TEST_P(IdentityTest, MatchesThePlainRaysInAnOddVolume)
+{
+    // Extents that are no multiple of the lane count leave a tail of layers.
+    fill_test_head(61, 37, 203);
+    expect_plain_frame();
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, IdentityTest,
+                         testing::Values(view{0, 256, 256, 0, 1100, 4000}, view{1, 256, 256, 0, 1100, 4000},
+                                         view{2, 257, 131, 0, 1100, 4000}, view{0, 613, 401, 37, 2200, 4000},
+                                         view{1, 613, 401, 37, 1100, 700}, view{1, 300, 200, 250, 1100, 40},
+                                         view{0, 99, 333, 5, 1000, 4000}, view{2, 1024, 768, 0, 1100, 4000},
+                                         view{1, 150, 90, 0, 1100, 0}, view{1, 150, 90, 3, 1100, -100}),
+                         [](const testing::TestParamInfo<view>& info) { return describe(info.param); });
+
+TEST(SliceIdentity, AnyThreadCountGivesTheSameFrame)
+{
+    reset_viewer_state();
+    fill_test_head(256, 94, 256);
+    render_mode = 3;
+    win_width = 613;
+    win_height = 401;
+    const std::vector<std::uint8_t> one = frame_with_threads(1);
+    for (int threads : {2, 3}) EXPECT_TRUE(frame_with_threads(threads) == one) << threads << " threads";
+    omp_set_num_threads(omp_get_num_procs());
+}
+
+// ------------------------------------------------------------------ rotation
+
+class RotationIdentityTest : public testing::TestWithParam<std::pair<float, float>> {};
+
+TEST_P(RotationIdentityTest, MatchesThePlainVoxels)
+{
+    reset_viewer_state();
+    for (auto [nx, ny, nz] : {std::array{256, 94, 256}, std::array{45, 70, 29}}) {
+        fill_test_head(nx, ny, nz);
+        const auto [a, b] = GetParam();
+        const rotation r = rotation_for(a, b);
+        for (int threads : {1, 2, 3}) {
+            omp_set_num_threads(threads);
+            rotate_volume(a, b);
+            int wrong = 0;
+            for (int i = 0; i < nx; ++i)
+                for (int j = 0; j < ny; ++j)
+                    for (int k = 0; k < nz; ++k) wrong += volume[voxel_index(i, j, k)] != rotated_voxel(r, i, j, k);
+            EXPECT_EQ(wrong, 0) << nx << "x" << ny << "x" << nz << ", " << threads << " threads";
+        }
+    }
+    omp_set_num_threads(omp_get_num_procs());
+}
+
+INSTANTIATE_TEST_SUITE_P(Angles, RotationIdentityTest,
+                         testing::Values(std::pair{0.0f, 0.0f}, std::pair{1.4901161e-9f, 0.0f},
+                                         std::pair{0.1f, -0.3f}, std::pair{-2.4f, 0.785f},
+                                         std::pair{3.1415927f, 1.5707964f}, std::pair{NAN, 0.2f}),
+                         [](const testing::TestParamInfo<std::pair<float, float>>& info) {
+                             return "case" + std::to_string(info.index);
+                         });
+
+}  // namespace
