@@ -17,22 +17,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts Xvfb on the first free display number, 24-bit colour so that
-# captured pixels are the image's bytes.
+# Starts a private Xvfb, 24-bit colour so that captured pixels are the
+# image's bytes. Xvfb picks a free display number itself and reports it,
+# so tests running side by side never share a server.
 start_xvfb() {
-  local n
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1600x1200x24 -nolisten tcp >"$SCRATCH/xvfb.log" 2>&1 &
-    XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 100); do
-      xdpyinfo >/dev/null 2>&1 && return 0
-      kill -0 "$XVFB_PID" 2>/dev/null || break
-      sleep 0.1
-    done
+  local fifo=$SCRATCH/displayfd n=
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$fifo" >"$SCRATCH/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  read -r -t 30 n <"$fifo" || fail "Xvfb did not start: $(cat "$SCRATCH/xvfb.log")"
+  export DISPLAY=":$n"
+  for _ in $(seq 100); do
+    xdpyinfo >/dev/null 2>&1 && return 0
+    sleep 0.1
   done
-  fail "no X server could be started"
+  fail "Xvfb on $DISPLAY does not answer"
 }
 
 # Writes the built-in phantom head into folder/fullHead.
