@@ -102,6 +102,29 @@ TEST_F(KeysTest, RotationKeysTurnTheVolumeFromItsSource)
     EXPECT_TRUE(std::equal(turned.begin(), turned.end(), volume));
 }
 
+TEST_F(KeysTest, ThresholdAndLevelDrivenFarStayWellDefined)
+{
+    // 600 presses of x take the threshold to -56000: every traced ray
+    // passes it at once, (0, 0, 254), and the guard border is (193, 0, 254).
+    render_mode = 1;
+    for (int i = 0; i < 600; ++i) press('x');
+    EXPECT_EQ(density_threshold, -56000.0);
+    EXPECT_EQ(pixel_at(10, 5), (rgb{0, 0, 254}));
+    EXPECT_EQ(pixel_at(0, 0), (rgb{193, 0, 254}));
+    // Far above any sum the rays yield their sums, low on the blue rise.
+    for (int i = 0; i < 1800; ++i) press('s');
+    EXPECT_EQ(density_threshold, 124000.0);
+    EXPECT_EQ(pixel_at(10, 5).r, 0);
+    EXPECT_LT(pixel_at(10, 5).b, 20);
+    // A level far from every sample finds no surface: black.
+    render_mode = 0;
+    for (int i = 0; i < 300; ++i) press('w');
+    EXPECT_EQ(surface_level, -28900.0);
+    EXPECT_EQ(pixel_at(10, 5), (rgb{0, 0, 0}));
+    for (int i = 0; i < 700; ++i) press('q');
+    EXPECT_EQ(pixel_at(10, 5), (rgb{0, 0, 0}));
+}
+
 // --------------------------------------------------------------- command line
 
 struct parsed {

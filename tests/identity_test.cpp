@@ -22,7 +22,7 @@ int test_density(int x, int y, int z, int nx, int ny, int nz)
     const double dx = (x - nx * 0.5) / (nx * 0.42), dy = (y - ny * 0.5) / (ny * 0.45),
                  dz = (z - nz * 0.55) / (nz * 0.4);
     const double r = std::sqrt(dx * dx + dy * dy + dz * dz);
-    const unsigned h = unsigned(x * 73856093) ^ unsigned(y * 19349663) ^ unsigned(z * 83492791);
+    const unsigned h = unsigned(x) * 73856093u ^ unsigned(y) * 19349663u ^ unsigned(z) * 83492791u;
     const int noise = int(h % 61) - 30;
     if (r > 1.0) return std::max(0, noise);
     if (r > 0.93) return 1050 + noise;

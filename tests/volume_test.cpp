@@ -1,6 +1,7 @@
 // The slice loader and the rotation.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -154,6 +155,36 @@ TEST_F(LoaderTest, ShortOrUnreadableSliceIsAnErrorNotStaleData)
     l = load_in(tmp.path);
     EXPECT_EQ(l.result, -1);
     EXPECT_EQ(l.out, "erreur de lecture du fichier fullHead/headsq.1");
+}
+
+TEST_F(LoaderTest, FifoAndDanglingLinkAreReportedNotWaitedFor)
+{
+    write_slices(head(), 1, 94, tagged_word);
+    // A FIFO with no writer would block a plain open for ever.
+    fs::remove(head() / "headsq.3");
+    ASSERT_EQ(mkfifo((head() / "headsq.3").c_str(), 0600), 0);
+    loaded l = load_in(tmp.path);
+    EXPECT_EQ(l.result, -1);
+    EXPECT_EQ(l.out, dots(2) + "erreur de lecture du fichier fullHead/headsq.3");
+
+    fs::remove(head() / "headsq.3");
+    fs::create_symlink(tmp.path / "nowhere", head() / "headsq.3");
+    l = load_in(tmp.path);
+    EXPECT_EQ(l.out, dots(2) + "erreur d'ouverture du fichier fullHead/headsq.3");
+}
+
+TEST_F(LoaderTest, HugeSparseSliceIsReadOnlyAsFarAsOneSlice)
+{
+    write_slices(head(), 1, 94, [](int n, int row, int col) -> std::uint16_t {
+        return n == 1 ? 0 : std::uint16_t(0xFFFF - (row + col) % 2);
+    });
+    fs::resize_file(head() / "headsq.1", std::uintmax_t{1} << 30);  // a 1 GiB hole after the slice
+    const loaded l = load_in(tmp.path);
+    EXPECT_EQ(l.result, 0);
+    EXPECT_EQ(at(5, 93, 5), 0);
+    EXPECT_EQ(at(5, 0, 5), 4095);  // 0xFFFF with its upper bits dropped
+    EXPECT_EQ(at(5, 0, 6), 4094);
+    EXPECT_EQ(max_density, 4095);
 }
 
 TEST_F(LoaderTest, LongerSliceKeepsOnlyItsFirstWords)

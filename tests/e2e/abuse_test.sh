@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# crane-snapshot pushed to the edges: extreme and malformed window sizes,
+# an unwritable output, and ten thousand random key presses with the
+# resident memory staying flat.
+source "$(dirname "$0")/lib.sh"
+cd "$SCRATCH"
+make_phantom "$SCRATCH"
+snap="$BUILD/crane-snapshot"
+
+# Sizes the window can take: each gives an image of exactly that size.
+for size in 1x1 1x4096 4096x1 8192x8192; do
+  "$snap" --size "$size" --keys r --out "s.png" >/dev/null 2>err || fail "size $size: $(cat err)"
+  [ "$(identify -format '%wx%h' s.png)" = "$size" ] || fail "size $size gave $(identify -format '%wx%h' s.png)"
+done
+# An empty window renders nothing and cannot be stored as a PNG: a clear
+# error, not a crash and not an empty file.
+rm -f s.png
+status=0; "$snap" --size 0x0 --out s.png >/dev/null 2>err || status=$?
+[ "$status" = 1 ] && grep -q "no pixels" err && [ ! -e s.png ] || fail "size 0x0: status $status, $(cat err)"
+
+# Malformed sizes and options: usage and status 2.
+for args in "--size abc" "--size 10x" "--size x10" "--size -1x5" "--size 99999x2" "--size 16385x1" \
+            "--size 8193x8193" "--bogus" "--out"; do
+  status=0; "$snap" $args >/dev/null 2>err || status=$?
+  [ "$status" = 2 ] && grep -q "^usage: crane-snapshot" err || fail "'$args': status $status, $(cat err)"
+done
+status=0; "$snap" --out /nonexistent/folder/s.png >/dev/null 2>err || status=$?
+[ "$status" = 1 ] && grep -q "cannot write /nonexistent/folder/s.png" err || fail "unwritable output: $status"
+
+# Ten thousand random key bytes (fixed seed; no NUL, which argv cannot
+# carry, and no Escape, which would end the replay early).
+random_keys() {
+  RANDOM=$1
+  local keys="" byte
+  for ((i = 0; i < $2; i++)); do
+    byte=$((RANDOM % 254 + 1)); [ "$byte" -ge 27 ] && byte=$((byte + 1))
+    keys+=$(printf "\\x$(printf %02x "$byte")")
+  done
+  printf '%s' "$keys"
+}
+peak_kib() { /usr/bin/time -f %M "$snap" --size 64x48 --keys "$1" --out s.png 2>&1 >/dev/null | tail -n 1; }
+few=$(peak_kib "$(random_keys 7 100)")
+many=$(peak_kib "$(random_keys 7 10000)")
+echo "peak resident memory: $few KiB after 100 keys, $many KiB after 10000 keys"
+[ "$many" -le $((few + 8192)) ] || fail "resident memory grew from $few KiB to $many KiB"
+echo "abuse test passed"
