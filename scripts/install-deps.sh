@@ -10,9 +10,12 @@ packages=(
   libpng-dev                               # crane-snapshot
   libgtest-dev libbenchmark-dev            # tests and benchmark
   libgomp1                                 # OpenMP runtime
-  libinsighttoolkit5-dev                   # crane-import
-  xvfb xdotool x11-utils imagemagick       # end-to-end tests of the window
+  libinsighttoolkit5-dev zlib1g-dev       # crane-import
+  mricron-data                             # a real head scan for the importer's test
+  xvfb xauth xdotool x11-utils imagemagick # end-to-end tests of the window
   libgl1-mesa-dri libglx-mesa0             # software OpenGL under Xvfb
+  valgrind time                            # memory checks of the viewer and tools
+  clang-14 libclang-rt-14-dev llvm-14      # libFuzzer
 )
 
 missing=()

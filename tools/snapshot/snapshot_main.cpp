@@ -21,9 +21,9 @@ struct options {
     const char* out = "snapshot.png";
 };
 
-void print_usage()
+void print_usage(std::FILE* to)
 {
-    std::fprintf(stderr,
+    std::fprintf(to,
                  "usage: crane-snapshot [--sphere] [--size WxH] [--keys KEYS] [--out FILE]\n"
                  "  Runs the viewer headless on ./fullHead (or the empty sphere volume),\n"
                  "  resizes to W x H (default 256x256), replays KEYS one byte per key press\n"
@@ -62,7 +62,10 @@ bool parse_options(int argc, char** argv, options& opt)
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const bool has_value = i + 1 < argc;
-        if (std::strcmp(arg, "--sphere") == 0) {
+        if (std::strcmp(arg, "--help") == 0) {
+            print_usage(stdout);
+            std::exit(0);
+        } else if (std::strcmp(arg, "--sphere") == 0) {
             opt.sphere = true;
         } else if (std::strcmp(arg, "--size") == 0 && has_value) {
             if (!parse_size(argv[++i], opt.width, opt.height)) {
@@ -88,7 +91,7 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     options opt;
     if (!parse_options(argc, argv, opt)) {
-        print_usage();
+        print_usage(stderr);
         return 2;
     }
 
