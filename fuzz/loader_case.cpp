@@ -1,0 +1,255 @@
+#include "loader_case.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "volume/volume.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum kind { complete, longer, short_file, empty_file, folder_entry, absent, fifo, link_entry };
+const char* const kind_names[] = {"complete", "longer", "short", "empty", "folder", "absent", "FIFO", "link"};
+
+struct slice_file {
+    int kind = absent;
+    int param = 0;
+};
+
+constexpr std::size_t max_pattern = 65536;
+constexpr std::size_t longest_file = slice_bytes + 256;
+
+std::size_t file_length(const slice_file& f)
+{
+    switch (f.kind) {
+    case complete: return slice_bytes;
+    case longer: return slice_bytes + 1 + std::size_t(f.param);
+    case short_file: return std::min(std::size_t(f.param) * 515, slice_bytes - 1);
+    default: return 0;
+    }
+}
+
+// Whether the loader must accept the file: a regular file of at least one
+// slice, reached directly or through a link.
+bool loadable(const slice_file& f)
+{
+    return f.kind == complete || f.kind == longer || (f.kind == link_entry && f.param % 2 == 0);
+}
+
+struct byte_reader {
+    const std::uint8_t* data;
+    std::size_t size, at = 0;
+    std::uint8_t next() { return at < size ? data[at++] : 0; }
+};
+
+// The words of the files: the pattern repeated, each file from its own
+// offset, and the largest density a file starting at a given offset holds.
+struct contents {
+    std::vector<std::uint8_t> bytes;  // longest_file + pattern length
+    std::size_t period = 0;
+    int max_even = 0, max_odd = 0;    // over the words that start at even / odd pattern offsets
+
+    contents(const std::uint8_t* pattern, std::size_t length)
+        : bytes(longest_file + length, 0), period(length)
+    {
+        if (period == 0) return;
+        for (std::size_t j = 0; j < bytes.size(); ++j) bytes[j] = pattern[j % period];
+        for (std::size_t s = 0; s < period; ++s) {
+            const int d = int((pattern[s] | unsigned(pattern[(s + 1) % period]) << 8) & density_mask);
+            int& m = s % 2 ? max_odd : max_even;
+            m = std::max(m, d);
+        }
+    }
+
+    std::size_t offset(std::size_t shift, int n) const { return period ? (shift * std::size_t(n)) % period : 0; }
+
+    int density(std::size_t offset, int row, int col) const
+    {
+        const std::size_t at = offset + (std::size_t(row) * slice_side + col) * 2;
+        return int((bytes[at] | unsigned(bytes[at + 1]) << 8) & density_mask);
+    }
+
+    // A whole slice holds 65,536 words, at least two periods of a pattern
+    // of at most 64 KiB: every word start of the offset's parity occurs
+    // (every start at all when the period is odd).
+    int slice_maximum(std::size_t offset) const
+    {
+        if (period == 0) return 0;
+        if (period % 2) return std::max(max_even, max_odd);
+        return offset % 2 ? max_odd : max_even;
+    }
+};
+
+std::string make_entry(const std::string& path, const slice_file& f, const std::uint8_t* content)
+{
+    bool made = true;
+    switch (f.kind) {
+    case complete:
+    case longer:
+    case short_file:
+    case empty_file: {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const std::size_t length = file_length(f);
+        made = fd >= 0 && ::write(fd, content, length) == ssize_t(length);
+        if (fd >= 0) made = ::close(fd) == 0 && made;
+        break;
+    }
+    case folder_entry: made = ::mkdir(path.c_str(), 0755) == 0; break;
+    case fifo: made = ::mkfifo(path.c_str(), 0644) == 0; break;
+    case link_entry: made = ::symlink(f.param % 2 == 0 ? "target" : "nowhere", path.c_str()) == 0; break;
+    default: break;
+    }
+    return made ? std::string() : "harness: cannot make " + path + ": " + std::strerror(errno);
+}
+
+void zero_planes(int y0, int y1)  // y0 <= y < y1, every x and z
+{
+    if (y1 <= y0) return;
+    const std::size_t count = std::size_t(y1 - y0) * volume_side;
+    for (int x = 0; x < volume_side; ++x) {
+        std::memset(&volume[voxel_index(x, y0, 0)], 0, count * sizeof(int));
+        std::memset(&volume_source[voxel_index(x, y0, 0)], 0, count * sizeof(int));
+    }
+}
+
+std::string where(const char* grid, int x, int y, int z)
+{
+    return std::string(grid) + "(" + std::to_string(x) + ", " + std::to_string(y) + ", " + std::to_string(z) + ")";
+}
+
+// Sample positions of a plane: the four corners, then pseudo-random ones.
+template <class Visit>
+void sample_plane(int n, Visit visit)
+{
+    const int corner[4][2] = {{0, 0}, {0, 255}, {255, 0}, {255, 255}};
+    for (const auto& c : corner) visit(c[0], c[1]);
+    std::uint32_t s = 2654435761u * std::uint32_t(n + 1);
+    for (int i = 0; i < 60; ++i) {
+        s = s * 1664525u + 1013904223u;
+        visit(int(s >> 24), int((s >> 16) & 0xFF));
+    }
+}
+
+using slice_files = std::array<slice_file, slice_count + 1>;  // [1] .. [94]
+
+// The first file the loader must refuse; 95 when there is none.
+int first_unloadable(const slice_files& files)
+{
+    for (int n = 1; n <= slice_count; ++n)
+        if (!loadable(files[n])) return n;
+    return slice_count + 1;
+}
+
+std::string check_grids(const slice_files& files, const contents& c, std::size_t shift, int result)
+{
+    const int first_bad = first_unloadable(files);
+    const int expected = first_bad > slice_count ? 0 : -1;
+    if (result != expected)
+        return "load_head_volume_from returned " + std::to_string(result) + ", expected " +
+               std::to_string(expected) +
+               (expected ? " (headsq." + std::to_string(first_bad) + " is " + kind_names[files[first_bad].kind] + ")"
+                         : std::string(" (all 94 files complete)"));
+    if (result == 0 && (dim_x != 256 || dim_y != 94 || dim_z != 256))
+        return "extents " + std::to_string(dim_x) + " x " + std::to_string(dim_y) + " x " + std::to_string(dim_z) +
+               " after a load, expected 256 x 94 x 256";
+
+    // The slices read before the first bad one hold their files' words.
+    int maximum = 0;
+    std::string broken;
+    for (int n = 1; n < first_bad; ++n) {
+        const std::size_t offset = files[n].kind == link_entry ? 0 : c.offset(shift, n);
+        maximum = std::max(maximum, c.slice_maximum(offset));
+        const int y = slice_count - n;
+        sample_plane(n, [&](int row, int col) {
+            const int want = c.density(offset, row, col);
+            const std::size_t at = voxel_index(col, y, row);
+            if (broken.empty() && (volume[at] != want || volume_source[at] != want))
+                broken = where("volume", col, y, row) + " = " + std::to_string(volume[at]) + ", source " +
+                         std::to_string(volume_source[at]) + ", expected " + std::to_string(want) +
+                         " from headsq." + std::to_string(n);
+        });
+        if (!broken.empty()) return broken;
+    }
+    if (max_density != maximum)
+        return "max_density " + std::to_string(max_density) + ", the largest density of the slices read is " +
+               std::to_string(maximum);
+
+    // Nothing of the bad file nor of any after it is stored: the bad one's
+    // plane is checked whole, the others sampled.
+    for (int n = first_bad; n <= slice_count; ++n) {
+        const int y = slice_count - n;
+        const auto zero = [&](int row, int col) {
+            const std::size_t at = voxel_index(col, y, row);
+            if (broken.empty() && (volume[at] != 0 || volume_source[at] != 0))
+                broken = where("volume", col, y, row) + " = " + std::to_string(volume[at]) + ", source " +
+                         std::to_string(volume_source[at]) + ", but headsq." + std::to_string(n) + " was not read";
+        };
+        if (n == first_bad) {
+            for (int row = 0; row < slice_side; ++row)
+                for (int col = 0; col < slice_side; ++col) zero(row, col);
+        } else {
+            sample_plane(n, zero);
+        }
+        if (!broken.empty()) return broken;
+    }
+    // No slice lands beyond y = 93.
+    for (const int y : {94, 95, 128, 255})
+        for (const int x : {0, 1, 127, 254, 255})
+            for (int z = 0; z < volume_side; ++z) {
+                const std::size_t at = voxel_index(x, y, z);
+                if (volume[at] != 0 || volume_source[at] != 0) return where("volume", x, y, z) + " is not 0";
+            }
+    return {};
+}
+
+}  // namespace
+
+std::string run_loader_case(const std::uint8_t* data, std::size_t size, const std::string& folder)
+{
+    byte_reader in{data, size};
+    slice_files files{};
+    const int n = in.next() % 95;
+    const slice_file usual{in.next() % 8, in.next()};
+    const std::size_t shift = in.next();
+    for (int i = 1; i <= n; ++i) files[i] = usual;
+    for (int records = in.next() % 16; records > 0; --records) {
+        const int slice = 1 + in.next() % slice_count;
+        files[slice].kind = in.next() % 8;
+        files[slice].param = in.next();
+    }
+    const std::size_t pattern_length = std::min(size - std::min(size, in.at), max_pattern);
+    const contents c(data + std::min(size, in.at), pattern_length);
+
+    std::string broken;
+    std::vector<std::string> made;
+    const auto make = [&](const std::string& name, const slice_file& f, std::size_t offset) {
+        if (f.kind == absent || !broken.empty()) return;
+        broken = make_entry(folder + "/" + name, f, c.bytes.data() + offset);
+        made.push_back(folder + "/" + name);
+    };
+    if (std::any_of(files.begin() + 1, files.end(), [](const slice_file& f) { return f.kind == link_entry; }))
+        make("target", {complete, 0}, 0);
+    for (int i = 1; i <= slice_count; ++i) make("headsq." + std::to_string(i), files[i], c.offset(shift, i));
+
+    if (broken.empty()) {
+        const int result = load_head_volume_from(folder.c_str());
+        broken = check_grids(files, c, shift, result);
+    }
+
+    // Back to an empty folder and empty grids: a load writes the planes of
+    // the slices it reads, y = 94 - n (and the bad one's, were it wrong).
+    std::error_code ignored;
+    for (const auto& path : made) fs::remove(path, ignored);
+    zero_planes(slice_count - std::min(first_unloadable(files), slice_count), slice_count);
+    dim_x = dim_y = dim_z = 0;
+    max_density = 0;
+    return broken;
+}
