@@ -33,6 +33,9 @@ void render_accumulation(int x0, int x1, int y0, int y1, int start_layer, double
 {
     if (y1 < y0) std::swap(y0, y1);
     if (x1 < x0) std::swap(x0, x1);
+    // No column, no pixel: the batches would map their rows through column 0,
+    // which a window 0 pixels wide does not have (a division by zero).
+    if (x0 == x1) return;
     // A low threshold ends rays early and unevenly: small dynamic shares.
 const std::vector<row_batch> batches = row_batches(y0, y1);
 #pragma omp parallel for schedule(dynamic, 1)
