@@ -37,7 +37,7 @@ void render_accumulation(int x0, int x1, int y0, int y1, int start_layer, double
     // which a window 0 pixels wide does not have (a division by zero).
     if (x0 == x1) return;
     // A low threshold ends rays early and unevenly: small dynamic shares.
-const std::vector<row_batch> batches = row_batches(y0, y1);
+    const std::vector<row_batch> batches = row_batches(y0, y1);
 #pragma omp parallel for schedule(dynamic, 1)
     for (std::size_t i = 0; i < batches.size(); ++i)
         dispatch_lanes(accumulation_batch(batches[i], x0, x1, start_layer, threshold));

@@ -1,10 +1,10 @@
 // Vector lanes for the hot loops.
 //
 // A kernel is written once, in a .inc file, over LANES-wide vectors of GCC's
-// vector extensions, and included several times into its .cpp file: once
-// per instruction set, each inside its own namespace and under its own
-// `#pragma GCC target`, so that each copy is compiled for its processor and
-// nothing is shared between copies. Every lane is an ordinary IEEE operation
+// vector extensions, and included several times into its .cpp file (through
+// each_lane_set.inc): once per instruction set, each inside its own
+// namespace and under its own target pragma, so that each copy is compiled
+// for its processor and nothing is shared between copies. Every lane is an ordinary IEEE operation
 // in the precision of its type, so every copy gives the bits of the plain
 // scalar loop; only the number of values per instruction changes.
 #pragma once
