@@ -34,6 +34,11 @@ bool write_gzip(const fs::path& file, const std::uint8_t* data, std::size_t size
     return gzclose(gz) == Z_OK && written;
 }
 
+int largest_density(const std::vector<std::uint16_t>& words)
+{
+    return words.empty() ? 0 : *std::max_element(words.begin(), words.end());
+}
+
 // read_scan's outcome: a failure that names its file and leaves no scan,
 // or a full grid that maps onto densities.
 std::string check_import(const std::string& input)
@@ -57,8 +62,7 @@ std::string check_import(const std::string& input)
     const DensityMap map = choose_density_map(scan.hounsfield, scan.stats);
     const std::vector<std::uint16_t> words = map_densities(scan.values, map);
     if (words.size() != import_words) return "map_densities gave " + std::to_string(words.size()) + " words";
-    for (const std::uint16_t w : words)
-        if (w > 4095) return "density " + std::to_string(w) + " above 4095";
+    if (const int w = largest_density(words); w > 4095) return "density " + std::to_string(w) + " above 4095";
     return {};
 }
 
