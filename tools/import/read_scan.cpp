@@ -119,35 +119,104 @@ private:
     bool warnings_were_on_;
 };
 
-// Debian's GDCM aborts the program on a DICOM file that ends inside its
-// meta information header, so such files are refused before GDCM sees
-// them: "DICM" at byte 128, then the header's length in element
-// (0002,0000) UL, which must be followed by at least one element.
-bool dicom_header_truncated(const fs::path& file)
+// Reads count bytes of the file from offset at; false when it ends before.
+bool read_at(std::ifstream& in, std::uintmax_t at, unsigned char* into, std::size_t count)
 {
-    unsigned char b[144];
-    std::ifstream in(file, std::ios::binary);
-    in.read(reinterpret_cast<char*>(b), sizeof b);
-    const std::streamsize got = in.gcount();
-    if (got < 132 || std::memcmp(b + 128, "DICM", 4) != 0)
-        return false;
-    if (got < 144)
-        return true;
-    const unsigned char group_length_ul[] = {0x02, 0x00, 0x00, 0x00, 'U', 'L', 0x04, 0x00};
-    if (std::memcmp(b + 132, group_length_ul, sizeof group_length_ul) != 0)
-        return false;
-    const std::uintmax_t length = b[140] | b[141] << 8 | b[142] << 16 | std::uintmax_t(b[143]) << 24;
-    std::error_code ec;
-    return fs::file_size(file, ec) < 144 + length + 8;
+    in.clear();
+    in.seekg(std::streamoff(at));
+    in.read(reinterpret_cast<char*>(into), std::streamsize(count));
+    return std::size_t(in.gcount()) == count;
 }
 
-void refuse_truncated_dicom_headers(const std::string& folder)
+// The value representations GDCM knows, and those with 32-bit lengths.
+constexpr char dicom_vrs[] = "AEASATCSDADSDTFDFLISLOLTOBODOFOLOVOWPNSHSLSQSSSTSVTMUCUIULUNURUSUTUV";
+constexpr char dicom_long_vrs[] = "OBODOFOLOVOWSQSVUCUNURUTUV";
+
+bool is_vr(const unsigned char* v, const char* among)
+{
+    for (; *among; among += 2)
+        if (v[0] == among[0] && v[1] == among[1])
+            return true;
+    return false;
+}
+
+const char* const ends_in_header = "truncated DICOM file: it ends inside its header";
+
+// Why GDCM would assert on the group 0002 elements from offset at, or null.
+const char* meta_group_fault(std::ifstream& in, std::uintmax_t size, std::uintmax_t at, bool explicit_vr)
+{
+    for (;;) {
+        unsigned char b[12];
+        if (!read_at(in, at, b, 4))
+            return ends_in_header;
+        if ((b[0] | b[1] << 8) != 0x0002)
+            return nullptr;
+        std::uintmax_t length;
+        if (!explicit_vr) {
+            if (!read_at(in, at + 4, b + 4, 4))
+                return ends_in_header;
+            length = b[4] | b[5] << 8 | b[6] << 16 | std::uintmax_t(b[7]) << 24;
+            at += 8;
+        } else {
+            if (!read_at(in, at + 4, b + 4, 2))
+                return ends_in_header;
+            if (b[4] == 'S' && b[5] == 'Q')
+                return "damaged DICOM file: a sequence inside its header";
+            if (is_vr(b + 4, dicom_long_vrs) || !is_vr(b + 4, dicom_vrs)) {
+                if (!read_at(in, at + 6, b + 6, 6))
+                    return ends_in_header;
+                length = b[8] | b[9] << 8 | b[10] << 16 | std::uintmax_t(b[11]) << 24;
+                at += 12;
+            } else {
+                if (!read_at(in, at + 6, b + 6, 2))
+                    return ends_in_header;
+                length = b[6] | b[7] << 8;
+                at += 8;
+            }
+        }
+        if (length == 0xFFFFFFFF)
+            return "damaged DICOM file: an element of undefined length inside its header";
+        if (length > size - at)
+            return ends_in_header;
+        at += length;
+    }
+}
+
+// Debian's GDCM was built with assertions: it aborts the program while
+// reading the meta information, the group 0002 elements at the start of a
+// file (after "DICM" at byte 128, or from byte 0 without it), when the file
+// ends inside or right after them, or when one is a sequence or has an
+// undefined length. Such files are refused before GDCM sees them, with the
+// reason; null for any other file. The elements are walked as GDCM reads
+// them: with explicit VRs (an unknown VR is followed by a 32-bit length, as
+// GDCM reads it), or implicit ones when the first element has no VR; the
+// first tag of another group ends the walk.
+const char* dicom_header_fault(const fs::path& file)
+{
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(file, ec);
+    std::ifstream in(file, std::ios::binary);
+    if (ec || !in)
+        return nullptr;
+    unsigned char b[6];
+    const bool preamble = read_at(in, 128, b, 4) && std::memcmp(b, "DICM", 4) == 0;
+    const std::uintmax_t start = preamble ? 132 : 0;
+    if (!read_at(in, start, b, 4))
+        return preamble ? ends_in_header : nullptr;
+    if ((b[0] | b[1] << 8) != 0x0002)
+        return nullptr;
+    if (!read_at(in, start + 4, b + 4, 2))
+        return ends_in_header;
+    return meta_group_fault(in, size, start, is_vr(b + 4, dicom_vrs));
+}
+
+void refuse_damaged_dicom_headers(const std::string& folder)
 {
     std::error_code ec;
     for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
          !ec && it != end; it.increment(ec)) {
-        if (it->is_regular_file(ec) && dicom_header_truncated(it->path()))
-            fail(it->path().string(), "truncated DICOM file: it ends inside its header");
+        if (const char* reason = it->is_regular_file(ec) ? dicom_header_fault(it->path()) : nullptr)
+            fail(it->path().string(), reason);
     }
 }
 
@@ -335,7 +404,7 @@ Volume::Pointer read_volume_file(const std::string& file, SlicedScan& scan, cons
 Volume::Pointer read_dicom_folder(const std::string& folder, const std::string& wanted_uid,
                                   SlicedScan& scan, const ImportProgress& progress, GdcmMessages& messages)
 {
-    refuse_truncated_dicom_headers(folder);
+    refuse_damaged_dicom_headers(folder);
     auto names = itk::GDCMSeriesFileNames::New();
     // Series are told apart by their UID alone, which is what --series takes.
     names->SetUseSeriesDetails(false);
@@ -398,8 +467,8 @@ Volume::Pointer read_dicom_folder(const std::string& folder, const std::string& 
 Volume::Pointer read_volume_file(const std::string& file, SlicedScan& scan, const ImportProgress& progress,
                                  GdcmMessages& messages)
 {
-    if (dicom_header_truncated(file))
-        fail(file, "truncated DICOM file: it ends inside its header");
+    if (const char* reason = dicom_header_fault(file))
+        fail(file, reason);
     itk::ImageIOBase::Pointer io = naming_file(file, [&] {
         return itk::ImageIOFactory::CreateImageIO(file.c_str(), itk::IOFileModeEnum::ReadMode);
     });
