@@ -121,6 +121,28 @@ TEST_F(ImportFuzzRegressions, DicomHeadersThatAbortGdcmAreRefusedFirst)
     }
 }
 
+// A NIfTI header alone may declare any number of voxels: the check that
+// the file holds them came after ITK had allocated and read them all, so
+// that an 866-byte file declaring 1000^3 voxels took 6 GB and 20 s, and
+// one declaring more failed to allocate. It now comes before reading.
+TEST_F(ImportFuzzRegressions, NiftiDeclaringMoreVoxelsThanItHoldsIsRefusedBeforeReading)
+{
+    std::vector<std::uint8_t> nii = bytes_of(fs::path(CRANE_FUZZ_DIR) / "corpus" / "import_nifti" / "short");
+    ASSERT_GT(nii.size(), 2u + 348u);
+    nii.erase(nii.begin(), nii.begin() + 2);  // the fuzz target's format bytes
+    // dim[1..3] at byte 42: 32767 voxels along each axis.
+    for (int d = 1; d <= 3; ++d) {
+        nii[40 + 2 * d] = 0xFF;
+        nii[41 + 2 * d] = 0x7F;
+    }
+    const fs::path file = dir / "huge.nii";
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(nii.data()), std::streamsize(nii.size()));
+    SlicedScan scan;
+    const ImportFailure failure = read_scan(file.string(), "", scan, {});
+    EXPECT_EQ(failure.file, file.string());
+    EXPECT_EQ(failure.reason, "truncated or damaged NIfTI file: its voxel data is incomplete");
+}
+
 TEST_F(ImportFuzzRegressions, DicomInputsEndInARefusalOrAFullGrid)
 {
     const std::vector<fs::path> files = inputs_of("import_dicom");

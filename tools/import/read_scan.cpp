@@ -478,6 +478,8 @@ Volume::Pointer read_volume_file(const std::string& file, SlicedScan& scan, cons
     naming_file(file, [&] { io->ReadImageInformation(); });
     check_pixel_type(*io, file);
     check_volume_shape(*io, file);
+    // Before the voxels are read: a header alone may declare gigabytes.
+    check_nifti_complete(*io, file);
 
     auto reader = itk::ImageFileReader<Volume>::New();
     reader->SetImageIO(io);
@@ -492,7 +494,6 @@ Volume::Pointer read_volume_file(const std::string& file, SlicedScan& scan, cons
     }
     if (messages.saw_incomplete_pixel_data())
         fail(file, "truncated DICOM file: its pixel data is incomplete");
-    check_nifti_complete(*io, file);
     const auto& header = io->GetMetaDataDictionary();
     if (meta_string(header, "qform_code") == "0" && meta_string(header, "sform_code") == "0")
         scan.warnings.push_back("the NIfTI header gives no orientation (qform and sform codes are 0): "
