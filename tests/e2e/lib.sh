@@ -71,16 +71,17 @@ window_id() {
 # Presses one key in the viewer's window.
 press() { xdotool windowfocus --sync "$1" 2>/dev/null || true; xdotool key --clearmodifiers "$2"; }
 
-# Waits for the viewer to end and prints its exit status.
-viewer_status() {
-  local status=0
-  for _ in $(seq 100); do
+# Waits for the viewer to end and puts its exit status in VIEWER_STATUS.
+# Runs in the test's own shell: only there is the viewer a child to wait for.
+wait_viewer() {
+  for _ in $(seq 300); do
     kill -0 "$VIEWER_PID" 2>/dev/null || break
     sleep 0.1
   done
-  wait "$VIEWER_PID" || status=$?
+  kill -0 "$VIEWER_PID" 2>/dev/null && fail "the viewer did not end"
+  VIEWER_STATUS=0
+  wait "$VIEWER_PID" || VIEWER_STATUS=$?
   VIEWER_PID=
-  echo "$status"
 }
 
 # Captures the window's contents as a PNG.

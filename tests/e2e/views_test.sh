@@ -83,5 +83,6 @@ press_keys rr;    check_view "split at an odd width" 2
 press_keys rrr;   check_view "accumulation at 385 x 200" 1
 
 press "$win" Escape
-[ "$(viewer_status)" = 0 ] || fail "Escape"
+wait_viewer
+[ "$VIEWER_STATUS" = 0 ] || fail "Escape: status $VIEWER_STATUS"
 echo "views test passed"

@@ -30,8 +30,8 @@ capture "$win" "$SCRATCH/resized.png"
 [ "$(identify -format '%wx%h' "$SCRATCH/resized.png")" = "300x200" ] || fail "capture is not 300x200"
 
 press "$win" Escape
-status=$(viewer_status)
-[ "$status" = 0 ] || fail "Escape ended the viewer with status $status"
+wait_viewer
+[ "$VIEWER_STATUS" = 0 ] || fail "Escape ended the viewer with status $VIEWER_STATUS"
 
 # The sphere hook: an empty volume in a window titled "Sphère" (Latin-1).
 sphere_dir="$SCRATCH/sphere"
@@ -45,7 +45,8 @@ title=$(xprop -id "$win" WM_NAME | sed 's/^WM_NAME([A-Z_]*) = //')
 capture "$win" "$SCRATCH/sphere.png"
 [ "$(convert "$SCRATCH/sphere.png" -format '%[fx:maxima.r+maxima.g+maxima.b]' info:)" = 0 ] || fail "sphere window is not black"
 press "$win" Escape
-[ "$(viewer_status)" = 0 ] || fail "Escape from the sphere"
+wait_viewer
+[ "$VIEWER_STATUS" = 0 ] || fail "Escape from the sphere: status $VIEWER_STATUS"
 
 # Refusals end at once with status 1 and open no window.
 for arg in 2 0 abc; do
