@@ -52,6 +52,12 @@ cmake --build "$build" -j "${FUZZ_JOBS:-2}" --target "${binaries[@]}" >"$work/bu
 }
 
 # --- run ---
+# Symbolized stack traces where only LLVM 14's own symbolizer is installed.
+if [ -z "${ASAN_SYMBOLIZER_PATH:-}" ] && ! command -v llvm-symbolizer >/dev/null &&
+  command -v llvm-symbolizer-14 >/dev/null; then
+  export ASAN_SYMBOLIZER_PATH=$(command -v llvm-symbolizer-14)
+fi
+
 # Per target: libFuzzer's time limit for one input and its largest input.
 options_for() {
   case $1 in
