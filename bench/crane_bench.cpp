@@ -66,14 +66,8 @@ void use_threads(benchmark::State& state)
 
 void reset_view()
 {
-    rotate_volume(0.0f, 0.0f);
     std::copy(std::begin(volume_source), std::end(volume_source), std::begin(volume));
-    render_mode = 0;
-    start_layer = 0;
-    surface_level = 1100.0;
-    density_threshold = 4000.0;
-    slice_index = 90;
-    angle_a = angle_b = 0.0f;
+    reset_view_state();
 }
 
 // One image in a mode at a size: {threads, mode, side}.

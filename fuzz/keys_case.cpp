@@ -137,12 +137,7 @@ std::string run_keys_case(const std::uint8_t* data, std::size_t size)
     max_density = 4095;
 
     // As the viewer starts: the first image was made at 256 x 256.
-    render_mode = 0;
-    start_layer = 0;
-    surface_level = 1100.0;
-    density_threshold = 4000.0;
-    slice_index = 90;
-    angle_a = angle_b = 0.0f;
+    reset_view_state();
     win_width = win_height = 256;
     fit_image_to_window();
 

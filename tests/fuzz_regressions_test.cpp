@@ -3,14 +3,12 @@
 // broke something, replayed through the targets' own checks.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/controls.h"
+#include "fuzz_inputs.h"
 #include "keys_case.h"
 #include "loader_case.h"
 #include "render/render.h"
@@ -18,29 +16,6 @@
 #include "volume/volume.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::vector<fs::path> inputs_of(const std::string& target)
-{
-    std::vector<fs::path> files;
-    for (const char* kind : {"corpus", "regressions"}) {
-        const fs::path folder = fs::path(CRANE_FUZZ_DIR) / kind / target;
-        if (fs::is_directory(folder))
-            for (const auto& entry : fs::directory_iterator(folder))
-                if (entry.is_regular_file()) files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-std::vector<std::uint8_t> bytes_of(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-}  // namespace
 
 // A window 0 pixels wide but some rows high: the surface and accumulation
 // batches mapped each row through pixel column 0, dividing by the width of
@@ -71,7 +46,7 @@ TEST(fuzz_regressions, LoaderInputsKeepTheLoadersPromises)
 {
     reset_viewer_state();
     const temp_folder scratch;
-    const std::vector<fs::path> files = inputs_of("loader");
+    const std::vector<fs::path> files = fuzz_inputs_of("loader");
     ASSERT_FALSE(files.empty());
     for (const auto& file : files) {
         const std::vector<std::uint8_t> input = bytes_of(file);
@@ -84,7 +59,7 @@ TEST(fuzz_regressions, LoaderInputsKeepTheLoadersPromises)
 TEST(fuzz_regressions, KeyInputsKeepTheViewConsistent)
 {
     reset_viewer_state();
-    const std::vector<fs::path> files = inputs_of("keys");
+    const std::vector<fs::path> files = fuzz_inputs_of("keys");
     ASSERT_FALSE(files.empty());
     for (const auto& file : files) {
         const std::vector<std::uint8_t> input = bytes_of(file);

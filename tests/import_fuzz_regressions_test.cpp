@@ -5,6 +5,7 @@
 
 #include "import.h"
 #include "import_case.h"
+#include "fuzz_inputs.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -59,25 +60,6 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 };
-
-std::vector<std::uint8_t> bytes_of(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<fs::path> inputs_of(const std::string& target)
-{
-    std::vector<fs::path> files;
-    for (const char* kind : {"corpus", "regressions"}) {
-        const fs::path folder = fs::path(CRANE_FUZZ_DIR) / kind / target;
-        if (fs::is_directory(folder))
-            for (const auto& entry : fs::directory_iterator(folder))
-                if (entry.is_regular_file()) files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 }  // namespace
 
@@ -145,7 +127,7 @@ TEST_F(ImportFuzzRegressions, NiftiDeclaringMoreVoxelsThanItHoldsIsRefusedBefore
 
 TEST_F(ImportFuzzRegressions, DicomInputsEndInARefusalOrAFullGrid)
 {
-    const std::vector<fs::path> files = inputs_of("import_dicom");
+    const std::vector<fs::path> files = fuzz_inputs_of("import_dicom");
     ASSERT_FALSE(files.empty());
     for (const auto& file : files) {
         const std::vector<std::uint8_t> input = bytes_of(file);
@@ -155,7 +137,7 @@ TEST_F(ImportFuzzRegressions, DicomInputsEndInARefusalOrAFullGrid)
 
 TEST_F(ImportFuzzRegressions, NiftiInputsEndInARefusalOrAFullGrid)
 {
-    const std::vector<fs::path> files = inputs_of("import_nifti");
+    const std::vector<fs::path> files = fuzz_inputs_of("import_nifti");
     ASSERT_FALSE(files.empty());
     for (const auto& file : files) {
         const std::vector<std::uint8_t> input = bytes_of(file);

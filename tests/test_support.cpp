@@ -57,12 +57,7 @@ void reset_viewer_state()
     std::fill(std::begin(volume_source), std::end(volume_source), 0);
     dim_x = dim_y = dim_z = 0;
     max_density = 0;
-    render_mode = 0;
-    start_layer = 0;
-    surface_level = 1100.0;
-    density_threshold = 4000.0;
-    slice_index = 90;
-    angle_a = angle_b = 0.0f;
+    reset_view_state();
     win_width = win_height = 256;
     image.assign(std::size_t(256) * 256 * 3, 0);
 }

@@ -15,6 +15,17 @@ int slice_index = 90;
 float angle_a = 0.0f;
 float angle_b = 0.0f;
 
+void reset_view_state()
+{
+    render_mode = 0;
+    start_layer = 0;
+    surface_level = 1100.0;
+    density_threshold = 4000.0;
+    slice_index = 90;
+    angle_a = 0.0f;
+    angle_b = 0.0f;
+}
+
 data_source parse_command_line(int argc, char** argv)
 {
     if (argc <= 1) return data_source::head;

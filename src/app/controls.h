@@ -15,6 +15,9 @@ data_source parse_command_line(int argc, char** argv);
 // title (room for 8 bytes). Returns 0, or -1 when the head scan failed to load.
 int prepare_volume(data_source source, char* title);
 
+// Puts the view state back to that of a fresh start.
+void reset_view_state();
+
 // Applies one key press: the view-state change (and the volume rotation for
 // o, l, m, k), then the recompute of the image. Returns false for Escape,
 // which changes nothing and asks the caller to end.
