@@ -1,5 +1,5 @@
-// Pieces shared by the plain ray functions and their eight-lane row
-// kernels, which must compute exactly the same values.
+// Pieces shared by the plain ray functions and their vector batch kernels,
+// which must compute exactly the same values.
 #pragma once
 
 #include <cmath>
@@ -133,7 +133,6 @@ inline __attribute__((always_inline)) double surface_shade(int x, int y, int z, 
     const double length = std::sqrt((GX * GX + GY * GY) + GZ * GZ);
     return length > 0 ? GZ / length : 0.0;  // no gradient at all: no shade
 }
-
 
 // Image rows that map to the same voxel row y differ only in their weight
 // fy, so they share the blends along x of every layer: the kernels work on
