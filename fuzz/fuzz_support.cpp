@@ -66,4 +66,3 @@ void invariant_failed(const std::string& what)
     [[maybe_unused]] const ssize_t written = ::write(saved_stderr, line.data(), line.size());
     std::abort();
 }
-

@@ -19,4 +19,3 @@ std::string fuzz_scratch_folder(const char* name);
 // Prints what failed on the saved standard error and aborts, which
 // libFuzzer records as a crash with its input.
 [[noreturn]] void invariant_failed(const std::string& what);
-

@@ -57,8 +57,7 @@ std::string check_import(const std::string& input)
         return "a scan of " + std::to_string(scan.values.size()) + " values, expected " + std::to_string(import_words);
     if (!(scan.spacing_in_plane > 0 && std::isfinite(scan.spacing_in_plane) && scan.spacing_between_slices > 0 &&
           std::isfinite(scan.spacing_between_slices)))
-        return "spacing " + std::to_string(scan.spacing_in_plane) + " / " +
-               std::to_string(scan.spacing_between_slices);
+        return "spacing " + std::to_string(scan.spacing_in_plane) + " / " + std::to_string(scan.spacing_between_slices);
     const DensityMap map = choose_density_map(scan.hounsfield, scan.stats);
     const std::vector<std::uint16_t> words = map_densities(scan.values, map);
     if (words.size() != import_words) return "map_densities gave " + std::to_string(words.size()) + " words";
@@ -119,7 +118,8 @@ std::string run_nifti_case(const std::uint8_t* data, std::size_t size, const std
     default: {
         const std::size_t header = std::min(length, nifti_header_bytes + param % 16);
         input = base / "scan.hdr";
-        written = write_bytes(input, content, header) && write_bytes(base / "scan.img", content + header, length - header);
+        written =
+            write_bytes(input, content, header) && write_bytes(base / "scan.img", content + header, length - header);
         break;
     }
     }

@@ -30,8 +30,8 @@ struct view {
 
 view current_view()
 {
-    return {render_mode, start_layer, slice_index, win_width, win_height, surface_level, density_threshold,
-            angle_a, angle_b, image};
+    return {render_mode,   start_layer,       slice_index, win_width, win_height,
+            surface_level, density_threshold, angle_a,     angle_b,   image};
 }
 
 void zero_corner()

@@ -55,10 +55,9 @@ struct byte_reader {
 struct contents {
     std::vector<std::uint8_t> bytes;  // longest_file + pattern length
     std::size_t period = 0;
-    int max_even = 0, max_odd = 0;    // over the words that start at even / odd pattern offsets
+    int max_even = 0, max_odd = 0;  // over the words that start at even / odd pattern offsets
 
-    contents(const std::uint8_t* pattern, std::size_t length)
-        : bytes(longest_file + length, 0), period(length)
+    contents(const std::uint8_t* pattern, std::size_t length) : bytes(longest_file + length, 0), period(length)
     {
         if (period == 0) return;
         for (std::size_t j = 0; j < bytes.size(); ++j) bytes[j] = pattern[j % period];
@@ -153,8 +152,7 @@ std::string check_grids(const slice_files& files, const contents& c, std::size_t
     const int first_bad = first_unloadable(files);
     const int expected = first_bad > slice_count ? 0 : -1;
     if (result != expected)
-        return "load_head_volume_from returned " + std::to_string(result) + ", expected " +
-               std::to_string(expected) +
+        return "load_head_volume_from returned " + std::to_string(result) + ", expected " + std::to_string(expected) +
                (expected ? " (headsq." + std::to_string(first_bad) + " is " + kind_names[files[first_bad].kind] + ")"
                          : std::string(" (all 94 files complete)"));
     if (result == 0 && (dim_x != 256 || dim_y != 94 || dim_z != 256))
@@ -173,8 +171,8 @@ std::string check_grids(const slice_files& files, const contents& c, std::size_t
             const std::size_t at = voxel_index(col, y, row);
             if (broken.empty() && (volume[at] != want || volume_source[at] != want))
                 broken = where("volume", col, y, row) + " = " + std::to_string(volume[at]) + ", source " +
-                         std::to_string(volume_source[at]) + ", expected " + std::to_string(want) +
-                         " from headsq." + std::to_string(n);
+                         std::to_string(volume_source[at]) + ", expected " + std::to_string(want) + " from headsq." +
+                         std::to_string(n);
         });
         if (!broken.empty()) return broken;
     }

@@ -186,7 +186,8 @@ void dicom_seeds(const fs::path& out, const fs::path& scratch)
 {
     const std::vector<bytes> ct = dicom_series(tiny_volume(4), {}, scratch);
     save(out / "ct-series", joined(ct));
-    save(out / "mr-series", joined(dicom_series(tiny_volume(3, 0.4), {.uid = "1.2.3.5", .modality = "MR", .rescale = false}, scratch)));
+    save(out / "mr-series",
+         joined(dicom_series(tiny_volume(3, 0.4), {.uid = "1.2.3.5", .modality = "MR", .rescale = false}, scratch)));
     std::vector<bytes> two = dicom_series(tiny_volume(2), {.uid = "1.2.3.6"}, scratch);
     for (const auto& f : dicom_series(tiny_volume(2), {.uid = "1.2.3.7"}, scratch)) two.push_back(f);
     save(out / "two-series", joined(two));
@@ -214,20 +215,20 @@ void nifti_seeds(const fs::path& out, const fs::path& scratch)
     fs::create_directories(scratch);
     const bytes nii = written<ShortVolume>(tiny_volume(4), scratch / "v.nii");
     save(out / "short", bytes{0, 0} + nii);
-    save(out / "oblique-float", bytes{0, 0} + written<itk::Image<float, 3>>(
-                                                  [] {
-                                                      auto f = itk::Image<float, 3>::New();
-                                                      f->SetRegions(itk::Image<float, 3>::SizeType{{6, 5, 4}});
-                                                      f->SetDirection(tiny_volume(1, 0.3)->GetDirection());
-                                                      f->Allocate();
-                                                      float v = -1000;
-                                                      for (itk::ImageRegionIterator<itk::Image<float, 3>> it(
-                                                               f, f->GetLargestPossibleRegion());
-                                                           !it.IsAtEnd(); ++it, v += 23.5f)
-                                                          it.Set(v);
-                                                      return f;
-                                                  }(),
-                                                  scratch / "f.nii"));
+    save(out / "oblique-float",
+         bytes{0, 0} + written<itk::Image<float, 3>>(
+                           [] {
+                               auto f = itk::Image<float, 3>::New();
+                               f->SetRegions(itk::Image<float, 3>::SizeType{{6, 5, 4}});
+                               f->SetDirection(tiny_volume(1, 0.3)->GetDirection());
+                               f->Allocate();
+                               float v = -1000;
+                               for (itk::ImageRegionIterator<itk::Image<float, 3>> it(f, f->GetLargestPossibleRegion());
+                                    !it.IsAtEnd(); ++it, v += 23.5f)
+                                   it.Set(v);
+                               return f;
+                           }(),
+                           scratch / "f.nii"));
     save(out / "gzip", bytes{1, 0} + nii);
     save(out / "gzip-cut-in-header", bytes{2, 128} + nii);
     save(out / "gzip-cut", bytes{2, 200} + nii);

@@ -25,8 +25,7 @@ void* allocate(std::size_t size, std::align_val_t align)
 {
     void* p = nullptr;
     const std::size_t alignment = std::max(sizeof(void*), std::size_t(align));
-    if (size > largest || ::posix_memalign(&p, alignment, std::max<std::size_t>(size, 1)) != 0)
-        throw std::bad_alloc();
+    if (size > largest || ::posix_memalign(&p, alignment, std::max<std::size_t>(size, 1)) != 0) throw std::bad_alloc();
     return p;
 }
 
@@ -49,7 +48,10 @@ void* operator new[](std::size_t n, std::align_val_t a) { return allocate(n, a);
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocate_or_null(n); }
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocate_or_null(n); }
 void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return allocate_or_null(n, a); }
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return allocate_or_null(n, a); }
+void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
+{
+    return allocate_or_null(n, a);
+}
 
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }

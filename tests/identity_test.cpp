@@ -92,8 +92,8 @@ struct view {
 
 std::string describe(const view& v)
 {
-    return "mode" + std::to_string(v.mode) + "_" + std::to_string(v.width) + "x" + std::to_string(v.height) +
-           "_from" + std::to_string(v.start) + "_level" + std::to_string(int(v.level)) + "_threshold" +
+    return "mode" + std::to_string(v.mode) + "_" + std::to_string(v.width) + "x" + std::to_string(v.height) + "_from" +
+           std::to_string(v.start) + "_level" + std::to_string(int(v.level)) + "_threshold" +
            (v.threshold < 0 ? "minus" : "") + std::to_string(int(std::fabs(v.threshold)));
 }
 
@@ -183,9 +183,9 @@ TEST_P(RotationIdentityTest, MatchesThePlainVoxels)
 }
 
 INSTANTIATE_TEST_SUITE_P(Angles, RotationIdentityTest,
-                         testing::Values(std::pair{0.0f, 0.0f}, std::pair{1.4901161e-9f, 0.0f},
-                                         std::pair{0.1f, -0.3f}, std::pair{-2.4f, 0.785f},
-                                         std::pair{3.1415927f, 1.5707964f}, std::pair{NAN, 0.2f}),
+                         testing::Values(std::pair{0.0f, 0.0f}, std::pair{1.4901161e-9f, 0.0f}, std::pair{0.1f, -0.3f},
+                                         std::pair{-2.4f, 0.785f}, std::pair{3.1415927f, 1.5707964f},
+                                         std::pair{NAN, 0.2f}),
                          [](const testing::TestParamInfo<std::pair<float, float>>& info) {
                              return "case" + std::to_string(info.index);
                          });

@@ -3,9 +3,9 @@
 // input replayed through the targets' own checks.
 #include <gtest/gtest.h>
 
+#include "fuzz_inputs.h"
 #include "import.h"
 #include "import_case.h"
-#include "fuzz_inputs.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -43,8 +43,8 @@ std::string long_element(unsigned group, unsigned element_number, const char* vr
 std::string dicom_file(const std::string& meta, const std::string& data)
 {
     const std::string body = element(0x0002, 0x0010, "UI", std::string("1.2.840.10008.1.2.1\0", 20)) + meta;
-    return std::string(128, '\0') + "DICM" + element(0x0002, 0x0000, "UL", le32(std::uint32_t(body.size()))) +
-           body + data;
+    return std::string(128, '\0') + "DICM" + element(0x0002, 0x0000, "UL", le32(std::uint32_t(body.size()))) + body +
+           data;
 }
 
 class ImportFuzzRegressions : public testing::Test {

@@ -37,8 +37,7 @@ constexpr double marker_radius = 12.0;
 short phantom_hu(const ShortVolume::PointType& p)
 {
     const double dx = p[0] - marker[0], dy = p[1] - marker[1], dz = p[2] - marker[2];
-    if (dx * dx + dy * dy + dz * dz <= marker_radius * marker_radius)
-        return 2000;
+    if (dx * dx + dy * dy + dz * dz <= marker_radius * marker_radius) return 2000;
     const double e = (p[0] / 70) * (p[0] / 70) + (p[1] / 85) * (p[1] / 85) + (p[2] / 80) * (p[2] / 80);
     return e <= 1 ? 40 : -1000;
 }
@@ -68,8 +67,7 @@ ShortVolume::Pointer phantom_volume(double tilt_deg = 0, int slices = 40,
     ShortVolume::PointType far;
     image->TransformIndexToPhysicalPoint({{59, 46, slices - 1}}, far);
     ShortVolume::PointType origin;
-    for (int d = 0; d < 3; ++d)
-        origin[d] = -far[d] / 2;
+    for (int d = 0; d < 3; ++d) origin[d] = -far[d] / 2;
     image->SetOrigin(origin);
     image->Allocate();
     for (itk::ImageRegionIteratorWithIndex<ShortVolume> it(image, image->GetLargestPossibleRegion()); !it.IsAtEnd();
@@ -103,8 +101,8 @@ void write_dicom_series(const ShortVolume::Pointer& image, const fs::path& folde
         position.precision(10);
         orientation.precision(10);
         position << p[0] << '\\' << p[1] << '\\' << p[2];
-        orientation << d[0][0] << '\\' << d[1][0] << '\\' << d[2][0] << '\\' << d[0][1] << '\\' << d[1][1]
-                    << '\\' << d[2][1];
+        orientation << d[0][0] << '\\' << d[1][0] << '\\' << d[2][0] << '\\' << d[0][1] << '\\' << d[1][1] << '\\'
+                    << d[2][1];
         auto& dict = dictionaries[k];
         const auto set = [&dict](const char* tag, const std::string& value) {
             itk::EncapsulateMetaData<std::string>(dict, tag, value);
@@ -200,9 +198,8 @@ protected:
 
     void SetUp() override
     {
-        dir = fs::temp_directory_path() /
-              ("crane-import-test-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() / ("crane-import-test-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -210,10 +207,11 @@ protected:
 
     ImportRun run_import(const std::string& args)
     {
-        const std::string command = "cd '" + dir.string() + "' && '" CRANE_IMPORT_BIN "' " + args +
-                                    " >stdout.txt 2>stderr.txt </dev/null";
+        const std::string command =
+            "cd '" + dir.string() + "' && '" CRANE_IMPORT_BIN "' " + args + " >stdout.txt 2>stderr.txt </dev/null";
         const int status = std::system(command.c_str());
-        ImportRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "stdout.txt"), slurp(dir / "stderr.txt")};
+        ImportRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "stdout.txt"),
+                      slurp(dir / "stderr.txt")};
         fs::remove(dir / "stdout.txt");
         fs::remove(dir / "stderr.txt");
         return run;
@@ -247,9 +245,9 @@ TEST_F(Import, FlippedCoronalCtSeriesLandsInPatientOrientationAsHuPlus1024)
     EXPECT_LE(*std::max_element(words.begin(), words.end()), 4095);
     expect_marker_in_place(words, 240.0 / 256, 2.0);
     EXPECT_EQ(at(words, 46, 128, 128), 40 + 1024);  // inside the head
-    EXPECT_EQ(at(words, 1, 30, 5), -1000 + 1024);    // air inside the scan
-    EXPECT_EQ(at(words, 47, 5, 128), 0);             // padding in front of the scan
-    EXPECT_EQ(at(words, 47, 250, 128), 0);           // and behind it
+    EXPECT_EQ(at(words, 1, 30, 5), -1000 + 1024);   // air inside the scan
+    EXPECT_EQ(at(words, 47, 5, 128), 0);            // padding in front of the scan
+    EXPECT_EQ(at(words, 47, 250, 128), 0);          // and behind it
     EXPECT_EQ(at(words, 16, 61, 40), 2000 + 1024);  // the marker's core
 
     // The same volume as NIfTI gives the same slices.
@@ -272,8 +270,7 @@ TEST_F(Import, ObliqueSeriesIsResampledByItsOwnGeometry)
     EXPECT_TRUE(scan.hounsfield);
     EXPECT_GT(scan.spacing_in_plane, 240.0 / 256);  // the turned box is wider
     std::vector<float> hu = scan.values;
-    for (float& v : hu)
-        v += 1024;  // the centroid weights densities above 1500
+    for (float& v : hu) v += 1024;  // the centroid weights densities above 1500
     expect_marker_in_place(hu, scan.spacing_in_plane, scan.spacing_between_slices);
 }
 
@@ -287,8 +284,8 @@ TEST_F(Import, OtherModalitiesAreScaledToTheirForeground)
     EXPECT_NE(run.out.find("MR values are not Hounsfield units"), std::string::npos) << run.out;
     const auto words = read_slice_folder(dir / "fullHead");
     EXPECT_NEAR(at(words, 46, 128, 128), 3000, 15);  // the head fills the foreground
-    EXPECT_EQ(at(words, 1, 30, 5), 0);              // the minimum
-    EXPECT_EQ(at(words, 16, 61, 40), 4095);         // brighter than the 99.5th percentile
+    EXPECT_EQ(at(words, 1, 30, 5), 0);               // the minimum
+    EXPECT_EQ(at(words, 16, 61, 40), 4095);          // brighter than the 99.5th percentile
 }
 
 TEST_F(Import, SeveralSeriesAreListedAndOneIsChosenByUid)
@@ -366,14 +363,12 @@ TEST_F(Import, ExistingFolderIsReplacedOnlyWithForceAndOnlyBySuccess)
 TEST_F(Import, RealHeadFromMricronDataIsUpright)
 {
     const std::string ch2 = "/usr/share/mricron/templates/ch2.nii.gz";
-    if (!fs::exists(ch2))
-        GTEST_SKIP() << "mricron-data is not installed";
+    if (!fs::exists(ch2)) GTEST_SKIP() << "mricron-data is not installed";
     ASSERT_EQ(run_import(ch2).status, 0);
     const auto words = read_slice_folder(dir / "fullHead");
     const auto tissue = [&](int k, int r, int c) { return at(words, k, r, c) > 300; };
     int top = 0, middle = 0;
-    for (int i = 0; i < 256 * 256; ++i)
-        top += tissue(2, i / 256, i % 256), middle += tissue(46, i / 256, i % 256);
+    for (int i = 0; i < 256 * 256; ++i) top += tissue(2, i / 256, i % 256), middle += tissue(46, i / 256, i % 256);
     EXPECT_EQ(at(words, 0, 0, 0) + at(words, 93, 255, 255), 0);
     EXPECT_LT(top, middle / 20);
     EXPECT_GT(std::count_if(words.begin(), words.end(), [](auto d) { return d > 700 && d < 1500; }),
@@ -382,8 +377,7 @@ TEST_F(Import, RealHeadFromMricronDataIsUpright)
     // either side, at the front and at the back: the nose beats the occiput.
     const auto edge = [&](int c, bool front) {
         for (int i = 0; i < 256; ++i)
-            if (tissue(89, front ? i : 255 - i, c))
-                return i;
+            if (tissue(89, front ? i : 255 - i, c)) return i;
         return 256;
     };
     const auto outstanding = [&](bool front) {

@@ -216,13 +216,13 @@ TEST_F(AccumulationTest, RayStopsAtTheThresholdButNotOnIt)
 {
     // Each layer adds exactly 1000 at fx = fy = 0.
     fill_volume(6, 5, 4, [](int, int, int) { return 100000; });
-    EXPECT_EQ(accumulate_ray(0, 2, 2, 0, 0, 4000), 4000.0);     // ends exactly on it
-    EXPECT_EQ(accumulate_ray(0, 2, 2, 0, 0, 3500), 3500.0);     // passes it: the threshold
+    EXPECT_EQ(accumulate_ray(0, 2, 2, 0, 0, 4000), 4000.0);  // ends exactly on it
+    EXPECT_EQ(accumulate_ray(0, 2, 2, 0, 0, 3500), 3500.0);  // passes it: the threshold
     EXPECT_EQ(accumulate_ray(1, 2, 2, 0, 0, 4000), 3000.0);
-    EXPECT_EQ(accumulate_ray(4, 2, 2, 0, 0, 4000), 0.0);        // no layer left
-    EXPECT_EQ(accumulate_ray(0, 3, 3, 0, 0, 4000), 0.0);        // y = dim_y - 2 is refused
-    EXPECT_EQ(accumulate_ray(0, 4, 2, 0, 0, 4000), 0.0);        // x = dim_x - 2 too
-    EXPECT_EQ(accumulate_ray(0, 0, 2, 0, 0, 4000), 0.0);        // and x = 0
+    EXPECT_EQ(accumulate_ray(4, 2, 2, 0, 0, 4000), 0.0);  // no layer left
+    EXPECT_EQ(accumulate_ray(0, 3, 3, 0, 0, 4000), 0.0);  // y = dim_y - 2 is refused
+    EXPECT_EQ(accumulate_ray(0, 4, 2, 0, 0, 4000), 0.0);  // x = dim_x - 2 too
+    EXPECT_EQ(accumulate_ray(0, 0, 2, 0, 0, 4000), 0.0);  // and x = 0
 }
 
 TEST_F(AccumulationTest, BlendWeighsTheFarCornersByTheFractions)
@@ -242,7 +242,7 @@ TEST_F(AccumulationTest, ThresholdZeroIsBlackAndNegativeIsViolet)
 
     render_accumulation(0, 10, 0, 6, 0, -100.0);
     EXPECT_EQ(pixel_at(3, 2), (rgb{0, 0, 254}));
-    EXPECT_EQ(pixel_at(0, 2), (rgb{193, 0, 254}));   // guard border
+    EXPECT_EQ(pixel_at(0, 2), (rgb{193, 0, 254}));  // guard border
     EXPECT_EQ(pixel_at(3, 5), (rgb{193, 0, 254}));
     // A traced ray that takes no step yields 0 like the border.
     render_accumulation(0, 10, 0, 6, 5, -100.0);

@@ -35,8 +35,7 @@ void write_file(const fs::path& path, const std::vector<std::uint8_t>& bytes)
     ASSERT_TRUE(out.good()) << path;
 }
 
-void write_slices(const fs::path& folder, int first, int last,
-                  const std::function<std::uint16_t(int, int, int)>& word)
+void write_slices(const fs::path& folder, int first, int last, const std::function<std::uint16_t(int, int, int)>& word)
 {
     fs::create_directories(folder);
     std::vector<std::uint8_t> bytes(slice_bytes);

@@ -128,8 +128,8 @@ TEST_F(LoaderTest, MissingMiddleFileKeepsTheSlicesBeforeIt)
     const loaded l = load_in(tmp.path);
     EXPECT_EQ(l.result, -1);
     EXPECT_EQ(l.out, dots(49) + "erreur d'ouverture du fichier fullHead/headsq.50");
-    EXPECT_EQ(at(9, 45, 8), tagged_density(49, 8, 9));   // slice 49 stored
-    EXPECT_EQ(at(9, 44, 8), 0);                          // slice 51 never read
+    EXPECT_EQ(at(9, 45, 8), tagged_density(49, 8, 9));  // slice 49 stored
+    EXPECT_EQ(at(9, 44, 8), 0);                         // slice 51 never read
     EXPECT_EQ(dim_z, 94);
 }
 
@@ -263,8 +263,8 @@ TEST_F(RotationTest, HalfTurnMirrorsAboutTheCentre)
     for (int x = 2; x <= 10; ++x)
         for (int z = 2; z <= 8; ++z) EXPECT_NEAR(at(x, 2, z), source_at(12 - x, 2, 10 - z), 1) << x << " " << z;
     // Source points beyond the extents give 0, never wrapped-in data.
-    EXPECT_EQ(at(0, 2, 5), 0);   // source x = 12, outside
-    EXPECT_EQ(at(6, 2, 0), 0);   // source z = 10, outside
+    EXPECT_EQ(at(0, 2, 5), 0);  // source x = 12, outside
+    EXPECT_EQ(at(6, 2, 0), 0);  // source z = 10, outside
 }
 
 TEST_F(RotationTest, TinyAngleLeftByTheKeysIsNotTheIdentity)

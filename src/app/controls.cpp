@@ -42,7 +42,7 @@ int prepare_volume(data_source source, char* title)
     if (source == data_source::sphere) {
         std::fprintf(stderr, "Calcul d'une sphere\n");
         make_sphere_volume();
-        std::strcpy(title, "Sph\xE8" "re");  // Latin-1, handed to the window system as is
+        std::strcpy(title, "Sph\xE8re");  // Latin-1, handed to the window system as is
         return 0;
     }
     std::fprintf(stderr, "Chargement du crane\n");
@@ -55,18 +55,14 @@ namespace {
 
 // An angle step is taken in double and stored back as float; the angles are
 // never wrapped.
-float step_angle(float angle, double step)
-{
-    return float(double(angle) + step);
-}
+float step_angle(float angle, double step) { return float(double(angle) + step); }
 
 }  // namespace
 
 bool apply_key(unsigned char key)
 {
     switch (key) {
-    case 27:
-        return false;
+    case 27: return false;
     case '+':
         start_layer += 10;
         if (start_layer >= dim_z) start_layer = dim_z - 1;
@@ -99,25 +95,18 @@ bool apply_key(unsigned char key)
         angle_a = step_angle(angle_a, 0.1);
         rotate_volume(angle_a, angle_b);
         break;
-    case 'q':
-        surface_level += 100.0;
-        break;
-    case 'r':
-        render_mode = (render_mode + 1) % 4;
-        break;
+    case 'q': surface_level += 100.0; break;
+    case 'r': render_mode = (render_mode + 1) % 4; break;
     case 's':
         density_threshold += 100.0;
         std::printf("Seuil de densite = %lf", density_threshold);
         break;
-    case 'w':
-        surface_level -= 100.0;
-        break;
+    case 'w': surface_level -= 100.0; break;
     case 'x':
         density_threshold -= 100.0;
         std::printf("Seuil de densite = %lf", density_threshold);
         break;
-    default:
-        break;  // any other key still recomputes
+    default: break;  // any other key still recomputes
     }
     compute_image();
     return true;

@@ -9,17 +9,11 @@
 #include "render/render.h"
 #include "volume/volume.h"
 
-inline double sample(int x, int y, int z)
-{
-    return volume[voxel_index(x, y, z)];
-}
+inline double sample(int x, int y, int z) { return volume[voxel_index(x, y, z)]; }
 
 // Rays are traced only for columns whose whole gradient stencil, one voxel
 // beyond the cell on every side, lies inside the extents.
-inline bool traced_column(int x, int y)
-{
-    return !(x < 1 || x > dim_x - 3 || y < 1 || y > dim_y - 3);
-}
+inline bool traced_column(int x, int y) { return !(x < 1 || x > dim_x - 3 || y < 1 || y > dim_y - 3); }
 
 constexpr int band_half_width = 400;
 
@@ -42,10 +36,7 @@ inline double accumulation_blend(double v00, double v10, double v01, double v11,
 constexpr double low_class_bound = 400.0;
 constexpr double high_class_bound = 1100.0;
 
-inline std::uint8_t surface_red_of(double density)
-{
-    return density > low_class_bound ? 255 : 0;
-}
+inline std::uint8_t surface_red_of(double density) { return density > low_class_bound ? 255 : 0; }
 
 inline std::uint8_t surface_green_of(double density)
 {
@@ -95,15 +86,9 @@ inline void store_accumulation_pixel(std::uint8_t* out, double ray_sum, double t
     out[2] = accumulation_blue_of(ray_sum, threshold);
 }
 
-inline int voxel(int x, int y, int z)
-{
-    return volume[voxel_index(x, y, z)];
-}
+inline int voxel(int x, int y, int z) { return volume[voxel_index(x, y, z)]; }
 
-inline double half_difference(int a, int b)
-{
-    return std::fabs(double(a - b) / 2.0);
-}
+inline double half_difference(int a, int b) { return std::fabs(double(a - b) / 2.0); }
 
 // |dV/dz| at column (i, j): one-sided and not halved at the first and last
 // layer, central and halved elsewhere (even below the ray's start layer).
@@ -147,12 +132,18 @@ std::vector<row_batch> row_batches(int y0, int y1);
 
 // Batch kernels, one copy per instruction set: the pixels x0 <= col < x1 of
 // the batch's rows.
-#define declare_batch_kernels                                                                   \
-    void surface_batch(row_batch rows, int x0, int x1, int start_layer, double level);         \
+#define declare_batch_kernels                                                                                          \
+    void surface_batch(row_batch rows, int x0, int x1, int start_layer, double level);                                 \
     void accumulation_batch(row_batch rows, int x0, int x1, int start_layer, double threshold);
-namespace lanes_plain { declare_batch_kernels }
+namespace lanes_plain {
+declare_batch_kernels
+}
 #if defined(__x86_64__)
-namespace lanes_avx2 { declare_batch_kernels }
-namespace lanes_avx512 { declare_batch_kernels }
+namespace lanes_avx2 {
+declare_batch_kernels
+}
+namespace lanes_avx512 {
+declare_batch_kernels
+}
 #endif
 #undef declare_batch_kernels

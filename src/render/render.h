@@ -24,8 +24,7 @@ void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, do
 // Shaded surface: the first layer whose blended density lies strictly within
 // 400 of level. Pixel rectangle: x0 <= col < x1, y0 <= row < y1.
 void render_surface(int x0, int x1, int y0, int y1, int start_layer, double level);
-double cast_surface_ray(int start_layer, int x, int y, double fx, double fy, double level,
-                        double* shade_out);
+double cast_surface_ray(int start_layer, int x, int y, double fx, double fy, double level, double* shade_out);
 std::uint8_t surface_red(double density);
 std::uint8_t surface_green(double density);
 std::uint8_t surface_blue(double density);

@@ -4,10 +4,7 @@
 
 namespace {
 
-inline double sample(int x, int y, int z)
-{
-    return volume[voxel_index(x, y, z)];
-}
+inline double sample(int x, int y, int z) { return volume[voxel_index(x, y, z)]; }
 
 // The largest sample of the plane, so that it shows as white.
 float plane_maximum(int slice)

@@ -9,8 +9,7 @@
 #include "render/render.h"
 #include "volume/lanes.h"
 
-double cast_surface_ray(int start_layer, int x, int y, double fx, double fy, double level,
-                        double* shade_out)
+double cast_surface_ray(int start_layer, int x, int y, double fx, double fy, double level, double* shade_out)
 {
     *shade_out = 0.0;
     if (!traced_column(x, y)) return 0.0;
@@ -18,8 +17,8 @@ double cast_surface_ray(int start_layer, int x, int y, double fx, double fy, dou
     // The keys keep start_layer within the volume; a negative one from any
     // other caller starts at layer 0 rather than reading before it.
     for (int z = std::max(start_layer, 0); z < dim_z; ++z) {
-        const double d = surface_blend(sample(x, y, z), sample(x + 1, y, z), sample(x, y + 1, z),
-                                       sample(x + 1, y + 1, z), fx, fy);
+        const double d =
+            surface_blend(sample(x, y, z), sample(x + 1, y, z), sample(x, y + 1, z), sample(x + 1, y + 1, z), fx, fy);
         if (low < d && d < high) {
             *shade_out = surface_shade(x, y, z, fx, fy);
             return d;

@@ -10,8 +10,8 @@ isa best_supported()
 {
 #if defined(__x86_64__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl"))
         return isa::avx512;
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return isa::avx2;
 #endif

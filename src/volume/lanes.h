@@ -19,11 +19,11 @@ isa lane_isa();
 
 // Runs `call` in the namespace of the chosen instruction set.
 #if defined(__x86_64__)
-#define dispatch_lanes(call)                  \
-    switch (lane_isa()) {                     \
-    case isa::avx512: lanes_avx512::call; break; \
-    case isa::avx2: lanes_avx2::call; break;  \
-    default: lanes_plain::call; break;        \
+#define dispatch_lanes(call)                                                                                           \
+    switch (lane_isa()) {                                                                                              \
+    case isa::avx512: lanes_avx512::call; break;                                                                       \
+    case isa::avx2: lanes_avx2::call; break;                                                                           \
+    default: lanes_plain::call; break;                                                                                 \
     }
 #else
 #define dispatch_lanes(call) lanes_plain::call

@@ -12,17 +12,13 @@
 
 namespace {
 
-inline double source(int x, int y, int z)
-{
-    return volume_source[voxel_index(x, y, z)];
-}
+inline double source(int x, int y, int z) { return volume_source[voxel_index(x, y, z)]; }
 
 // Upper bounds are strict so that the eight corners stay inside the extents;
 // a NaN fails the first test.
 inline bool inside(float sx, float sy, float sz)
 {
-    return sx >= 0 && sx < float(dim_x - 1) && sy >= 0 && sy < float(dim_y - 1) && sz >= 0 &&
-           sz < float(dim_z - 1);
+    return sx >= 0 && sx < float(dim_x - 1) && sy >= 0 && sy < float(dim_y - 1) && sz >= 0 && sz < float(dim_z - 1);
 }
 
 // Trilinear sample of volume_source at an inside point, with the blends along
@@ -55,9 +51,12 @@ struct layer_terms {
 rotation rotation_for(float angle_a, float angle_b)
 {
     // The centre is the integer half of each extent, not the middle index.
-    return {float(std::cos(double(angle_a))), float(std::sin(double(angle_a))),
-            float(std::cos(double(angle_b))), float(std::sin(double(angle_b))),
-            float(dim_x / 2),                 float(dim_y / 2),
+    return {float(std::cos(double(angle_a))),
+            float(std::sin(double(angle_a))),
+            float(std::cos(double(angle_b))),
+            float(std::sin(double(angle_b))),
+            float(dim_x / 2),
+            float(dim_y / 2),
             float(dim_z / 2)};
 }
 

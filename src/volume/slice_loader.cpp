@@ -95,9 +95,6 @@ int load_head_volume_from(const char* folder)
     return 0;
 }
 
-int load_head_volume()
-{
-    return load_head_volume_from("fullHead");
-}
+int load_head_volume() { return load_head_volume_from("fullHead"); }
 
 void make_sphere_volume() {}

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-constexpr int volume_side = 256;                      // capacity along each axis
+constexpr int volume_side = 256;  // capacity along each axis
 constexpr std::size_t volume_elements = std::size_t{volume_side} * volume_side * volume_side;
 
 // Slice files: 256 rows of 256 little-endian 16-bit words, low 12 bits used.

@@ -20,21 +20,18 @@ ValueStats summarize_values(const float* values, std::size_t count)
     std::size_t finite = 0, air = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const float v = values[i];
-        if (!std::isfinite(v))
-            continue;
+        if (!std::isfinite(v)) continue;
         ++finite;
         lo = std::min(lo, double(v));
         hi = std::max(hi, double(v));
         air += near_air(v);
     }
-    if (finite == 0)
-        return stats;
+    if (finite == 0) return stats;
     stats.min = lo;
     stats.max = hi;
     stats.air_fraction = double(air) / double(finite);
     stats.foreground_p995 = hi;
-    if (hi <= lo)
-        return stats;
+    if (hi <= lo) return stats;
 
     // The percentile comes from a fine histogram of the foreground: exact to
     // 1/65536 of the range, without copying or sorting the voxels.
@@ -44,14 +41,12 @@ ValueStats summarize_values(const float* values, std::size_t count)
     std::size_t foreground = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const double v = values[i];
-        if (!(v > threshold) || !std::isfinite(v))
-            continue;
+        if (!(v > threshold) || !std::isfinite(v)) continue;
         const int bin = std::min(histogram_bins - 1, int((v - threshold) / bin_width));
         ++histogram[bin];
         ++foreground;
     }
-    if (foreground == 0)
-        return stats;
+    if (foreground == 0) return stats;
     const double wanted = 0.995 * double(foreground);
     std::size_t seen = 0;
     for (int bin = 0; bin < histogram_bins; ++bin) {
@@ -64,15 +59,11 @@ ValueStats summarize_values(const float* values, std::size_t count)
     return stats;
 }
 
-bool looks_like_hounsfield(const ValueStats& stats)
-{
-    return stats.min <= -500 && stats.air_fraction >= 0.02;
-}
+bool looks_like_hounsfield(const ValueStats& stats) { return stats.min <= -500 && stats.air_fraction >= 0.02; }
 
 DensityMap choose_density_map(bool hounsfield, const ValueStats& stats)
 {
-    if (hounsfield)
-        return {1.0, 1024.0};
+    if (hounsfield) return {1.0, 1024.0};
     const double range = stats.foreground_p995 - stats.min;
     const double scale = range > 0 ? 3000.0 / range : 1.0;
     return {scale, -stats.min * scale};

@@ -36,19 +36,19 @@ inline bool failed(const ImportFailure& f) { return !f.reason.empty(); }
 struct ValueStats {
     double min = 0;
     double max = 0;
-    double air_fraction = 0;       // share of voxels within -1000 +- 100
-    double foreground_p995 = 0;    // 99.5th percentile above the background
+    double air_fraction = 0;     // share of voxels within -1000 +- 100
+    double foreground_p995 = 0;  // 99.5th percentile above the background
 };
 
 // The scan resampled onto the output grid, in the scan's own units.
 struct SlicedScan {
     // import_words values: slice-major, then row, then column.
     std::vector<float> values;
-    double spacing_in_plane = 0;      // mm, equal along rows and columns
+    double spacing_in_plane = 0;  // mm, equal along rows and columns
     double spacing_between_slices = 0;
-    bool hounsfield = false;          // values are CT Hounsfield units
-    std::string modality;             // DICOM modality, or empty
-    std::string source;               // what was read, for the console
+    bool hounsfield = false;  // values are CT Hounsfield units
+    std::string modality;     // DICOM modality, or empty
+    std::string source;       // what was read, for the console
     ValueStats stats;
     std::vector<std::string> warnings;
 };
@@ -60,8 +60,8 @@ using ImportProgress = std::function<void(const char* stage, double fraction)>;
 // its whole field of view onto 256 x 256 x 94 voxels, in patient
 // orientation. series_uid picks one DICOM series when a folder holds
 // several; it may be empty. progress may be empty.
-ImportFailure read_scan(const std::string& input, const std::string& series_uid,
-                        SlicedScan& scan, const ImportProgress& progress);
+ImportFailure read_scan(const std::string& input, const std::string& series_uid, SlicedScan& scan,
+                        const ImportProgress& progress);
 
 // --- values (densities.cpp) ---
 
@@ -95,5 +95,4 @@ std::string check_output_folder(const std::string& folder, bool force);
 // flushed to disk, and the temporary folder is renamed into place; with
 // force, an existing folder is replaced only once the new one is complete.
 // On failure nothing changes. Returns an empty string, or the reason.
-std::string write_slice_folder(const std::string& folder, const std::vector<std::uint16_t>& words,
-                               bool force);
+std::string write_slice_folder(const std::string& folder, const std::vector<std::uint16_t>& words, bool force);

@@ -15,17 +15,16 @@
 
 namespace {
 
-const char usage_text[] =
-    "usage: crane-import INPUT [--out DIR] [--force] [--series UID]\n"
-    "\n"
-    "Turns a scan into the slice folder the viewer loads: DIR/headsq.1 .. headsq.94.\n"
-    "INPUT is a folder holding a DICOM series (or a DICOMDIR), or a NIfTI (.nii,\n"
-    ".nii.gz), NRRD (.nrrd, .nhdr) or MetaImage (.mha, .mhd) volume.\n"
-    "\n"
-    "  --out DIR      folder to write (default: fullHead)\n"
-    "  --force        replace DIR if it already exists\n"
-    "  --series UID   the DICOM series to import when the folder holds several\n"
-    "  -h, --help     show this text\n";
+const char usage_text[] = "usage: crane-import INPUT [--out DIR] [--force] [--series UID]\n"
+                          "\n"
+                          "Turns a scan into the slice folder the viewer loads: DIR/headsq.1 .. headsq.94.\n"
+                          "INPUT is a folder holding a DICOM series (or a DICOMDIR), or a NIfTI (.nii,\n"
+                          ".nii.gz), NRRD (.nrrd, .nhdr) or MetaImage (.mha, .mhd) volume.\n"
+                          "\n"
+                          "  --out DIR      folder to write (default: fullHead)\n"
+                          "  --force        replace DIR if it already exists\n"
+                          "  --series UID   the DICOM series to import when the folder holds several\n"
+                          "  -h, --help     show this text\n";
 
 struct Options {
     std::string input;
@@ -68,11 +67,9 @@ std::string parse_options(int argc, char** argv, Options& o)
             o.input = arg;
             have_input = true;
         }
-        if (!reason.empty())
-            return reason;
+        if (!reason.empty()) return reason;
     }
-    if (!have_input && !o.help)
-        return "INPUT: missing";
+    if (!have_input && !o.help) return "INPUT: missing";
     return {};
 }
 
@@ -86,8 +83,7 @@ void draw_progress(const char* stage, double fraction)
     static int last_percent = -1;
     const std::lock_guard<std::mutex> lock(drawing);
     const int percent = fraction <= 0 ? 0 : fraction >= 1 ? 100 : int(fraction * 100);
-    if (stage == last_stage && percent <= last_percent)
-        return;
+    if (stage == last_stage && percent <= last_percent) return;
     last_stage = stage;
     last_percent = percent;
     constexpr int width = 40;
@@ -146,18 +142,15 @@ int main(int argc, char** argv)
     report_aborts_while_reading(o.input);
     const ImportFailure failure = read_scan(o.input, o.series, scan, terminal ? draw_progress : ImportProgress());
     std::signal(SIGABRT, SIG_DFL);
-    if (terminal)
-        clear_progress();
+    if (terminal) clear_progress();
     if (failed(failure)) {
         std::fprintf(stderr, "crane-import: %s: %s\n", failure.file.c_str(), failure.reason.c_str());
-        for (const auto& line : failure.series)
-            std::fprintf(stderr, "  %s\n", line.c_str());
+        for (const auto& line : failure.series) std::fprintf(stderr, "  %s\n", line.c_str());
         return 1;
     }
 
     std::printf("crane-import: read %s\n", scan.source.c_str());
-    for (const auto& warning : scan.warnings)
-        std::fprintf(stderr, "crane-import: warning: %s\n", warning.c_str());
+    for (const auto& warning : scan.warnings) std::fprintf(stderr, "crane-import: warning: %s\n", warning.c_str());
     std::printf("crane-import: spacing %.2f x %.2f mm in-plane, %.2f mm between slices\n", scan.spacing_in_plane,
                 scan.spacing_in_plane, scan.spacing_between_slices);
 

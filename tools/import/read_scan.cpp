@@ -36,8 +36,7 @@ struct ScanError {
     ImportFailure failure;
 };
 
-[[noreturn]] void fail(const std::string& file, const std::string& reason,
-                       std::vector<std::string> series = {})
+[[noreturn]] void fail(const std::string& file, const std::string& reason, std::vector<std::string> series = {})
 {
     throw ScanError{{file, reason, std::move(series)}};
 }
@@ -48,14 +47,12 @@ std::string one_line(const std::string& text)
     std::string line;
     for (const char c : text) {
         if (std::isspace(static_cast<unsigned char>(c))) {
-            if (!line.empty() && line.back() != ' ')
-                line += ' ';
+            if (!line.empty() && line.back() != ' ') line += ' ';
         } else {
             line += c;
         }
     }
-    while (!line.empty() && line.back() == ' ')
-        line.pop_back();
+    while (!line.empty() && line.back() == ' ') line.pop_back();
     return line;
 }
 
@@ -84,11 +81,9 @@ auto naming_file(const std::string& file, Step step)
 
 void report_progress(itk::ProcessObject* filter, const char* stage, const ImportProgress& progress)
 {
-    if (!progress)
-        return;
-    filter->AddObserver(itk::ProgressEvent(), [filter, stage, progress](const itk::EventObject&) {
-        progress(stage, filter->GetProgress());
-    });
+    if (!progress) return;
+    filter->AddObserver(itk::ProgressEvent(),
+                        [filter, stage, progress](const itk::EventObject&) { progress(stage, filter->GetProgress()); });
 }
 
 // GDCM prints its warnings and errors on standard error, several lines
@@ -135,8 +130,7 @@ constexpr char dicom_long_vrs[] = "OBODOFOLOVOWSQSVUCUNURUTUV";
 bool is_vr(const unsigned char* v, const char* among)
 {
     for (; *among; among += 2)
-        if (v[0] == among[0] && v[1] == among[1])
-            return true;
+        if (v[0] == among[0] && v[1] == among[1]) return true;
     return false;
 }
 
@@ -147,37 +141,28 @@ const char* meta_group_fault(std::ifstream& in, std::uintmax_t size, std::uintma
 {
     for (;;) {
         unsigned char b[12];
-        if (!read_at(in, at, b, 4))
-            return ends_in_header;
-        if ((b[0] | b[1] << 8) != 0x0002)
-            return nullptr;
+        if (!read_at(in, at, b, 4)) return ends_in_header;
+        if ((b[0] | b[1] << 8) != 0x0002) return nullptr;
         std::uintmax_t length;
         if (!explicit_vr) {
-            if (!read_at(in, at + 4, b + 4, 4))
-                return ends_in_header;
+            if (!read_at(in, at + 4, b + 4, 4)) return ends_in_header;
             length = b[4] | b[5] << 8 | b[6] << 16 | std::uintmax_t(b[7]) << 24;
             at += 8;
         } else {
-            if (!read_at(in, at + 4, b + 4, 2))
-                return ends_in_header;
-            if (b[4] == 'S' && b[5] == 'Q')
-                return "damaged DICOM file: a sequence inside its header";
+            if (!read_at(in, at + 4, b + 4, 2)) return ends_in_header;
+            if (b[4] == 'S' && b[5] == 'Q') return "damaged DICOM file: a sequence inside its header";
             if (is_vr(b + 4, dicom_long_vrs) || !is_vr(b + 4, dicom_vrs)) {
-                if (!read_at(in, at + 6, b + 6, 6))
-                    return ends_in_header;
+                if (!read_at(in, at + 6, b + 6, 6)) return ends_in_header;
                 length = b[8] | b[9] << 8 | b[10] << 16 | std::uintmax_t(b[11]) << 24;
                 at += 12;
             } else {
-                if (!read_at(in, at + 6, b + 6, 2))
-                    return ends_in_header;
+                if (!read_at(in, at + 6, b + 6, 2)) return ends_in_header;
                 length = b[6] | b[7] << 8;
                 at += 8;
             }
         }
-        if (length == 0xFFFFFFFF)
-            return "damaged DICOM file: an element of undefined length inside its header";
-        if (length > size - at)
-            return ends_in_header;
+        if (length == 0xFFFFFFFF) return "damaged DICOM file: an element of undefined length inside its header";
+        if (length > size - at) return ends_in_header;
         at += length;
     }
 }
@@ -196,17 +181,13 @@ const char* dicom_header_fault(const fs::path& file)
     std::error_code ec;
     const std::uintmax_t size = fs::file_size(file, ec);
     std::ifstream in(file, std::ios::binary);
-    if (ec || !in)
-        return nullptr;
+    if (ec || !in) return nullptr;
     unsigned char b[6];
     const bool preamble = read_at(in, 128, b, 4) && std::memcmp(b, "DICM", 4) == 0;
     const std::uintmax_t start = preamble ? 132 : 0;
-    if (!read_at(in, start, b, 4))
-        return preamble ? ends_in_header : nullptr;
-    if ((b[0] | b[1] << 8) != 0x0002)
-        return nullptr;
-    if (!read_at(in, start + 4, b + 4, 2))
-        return ends_in_header;
+    if (!read_at(in, start, b, 4)) return preamble ? ends_in_header : nullptr;
+    if ((b[0] | b[1] << 8) != 0x0002) return nullptr;
+    if (!read_at(in, start + 4, b + 4, 2)) return ends_in_header;
     return meta_group_fault(in, size, start, is_vr(b + 4, dicom_vrs));
 }
 
@@ -252,13 +233,11 @@ bool ends_with(const std::string& s, const std::string& tail)
 long long gunzipped_size(const std::string& file)
 {
     gzFile gz = gzopen(file.c_str(), "rb");
-    if (!gz)
-        return -1;
+    if (!gz) return -1;
     std::vector<char> buffer(1 << 20);
     long long total = 0;
     int n;
-    while ((n = gzread(gz, buffer.data(), unsigned(buffer.size()))) > 0)
-        total += n;
+    while ((n = gzread(gz, buffer.data(), unsigned(buffer.size()))) > 0) total += n;
     int status = Z_OK;
     gzerror(gz, &status);
     gzclose(gz);
@@ -272,25 +251,23 @@ void check_nifti_complete(const itk::ImageIOBase& io, const std::string& file)
 {
     const auto& dictionary = io.GetMetaDataDictionary();
     const std::string type = meta_string(dictionary, "nifti_type");
-    if (type.empty())
-        return;
+    if (type.empty()) return;
     long long needed = std::atoll(meta_string(dictionary, "bitpix").c_str()) / 8;
     const int dims = std::atoi(meta_string(dictionary, "dim[0]").c_str());
     for (int d = 1; d <= dims && d <= 7; ++d)
-        needed *= std::max(1LL, std::atoll(meta_string(dictionary, ("dim[" + std::to_string(d) + "]").c_str()).c_str()));
+        needed *=
+            std::max(1LL, std::atoll(meta_string(dictionary, ("dim[" + std::to_string(d) + "]").c_str()).c_str()));
     needed += std::atoll(meta_string(dictionary, "vox_offset").c_str());
 
     std::string data_file = io.GetFileName();
     if (type != "1") {
         for (const char* header : {".hdr", ".hdr.gz"})
-            if (ends_with(data_file, header))
-                data_file.replace(data_file.size() - std::strlen(header), 4, ".img");
+            if (ends_with(data_file, header)) data_file.replace(data_file.size() - std::strlen(header), 4, ".img");
     }
     std::error_code ec;
     const long long present =
         ends_with(data_file, ".gz") ? gunzipped_size(data_file) : (long long)(fs::file_size(data_file, ec));
-    if (ec || present < needed)
-        fail(file, "truncated or damaged NIfTI file: its voxel data is incomplete");
+    if (ec || present < needed) fail(file, "truncated or damaged NIfTI file: its voxel data is incomplete");
 }
 
 std::string pixel_description(const itk::ImageIOBase& io)
@@ -321,8 +298,7 @@ void check_volume_shape(const itk::ImageIOBase& io, const std::string& file)
 
 std::string trimmed(std::string s)
 {
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
-        s.pop_back();
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
     s.erase(0, s.find_first_not_of(' '));
     return s;
 }
@@ -342,8 +318,7 @@ itk::GDCMImageIO::Pointer dicom_header(const std::string& file)
 }
 
 // One line per series: UID, description and slice count.
-std::vector<std::string> series_lines(itk::GDCMSeriesFileNames& names,
-                                      const std::vector<std::string>& uids)
+std::vector<std::string> series_lines(itk::GDCMSeriesFileNames& names, const std::vector<std::string>& uids)
 {
     std::vector<std::string> lines;
     for (const auto& uid : uids) {
@@ -359,20 +334,17 @@ std::vector<std::string> series_lines(itk::GDCMSeriesFileNames& names,
     return lines;
 }
 
-std::string choose_series(itk::GDCMSeriesFileNames& names, const std::string& folder,
-                          const std::string& wanted)
+std::string choose_series(itk::GDCMSeriesFileNames& names, const std::string& folder, const std::string& wanted)
 {
     const std::vector<std::string> uids = names.GetSeriesUIDs();
-    if (uids.empty())
-        fail(folder, "no DICOM series found in this folder or below it");
+    if (uids.empty()) fail(folder, "no DICOM series found in this folder or below it");
     if (!wanted.empty()) {
         if (std::find(uids.begin(), uids.end(), wanted) == uids.end())
             fail(folder, "no series " + wanted + " here; the series found are:", series_lines(names, uids));
         return wanted;
     }
     if (uids.size() > 1)
-        fail(folder,
-             std::to_string(uids.size()) + " DICOM series found; choose one with --series UID:",
+        fail(folder, std::to_string(uids.size()) + " DICOM series found; choose one with --series UID:",
              series_lines(names, uids));
     return uids.front();
 }
@@ -392,8 +364,7 @@ std::string choose_series(itk::GDCMSeriesFileNames& names, const std::string& fo
         } catch (const itk::ExceptionObject& e) {
             fail(file, itk_reason(e));
         }
-        if (messages.saw_incomplete_pixel_data())
-            fail(file, "truncated DICOM file: its pixel data is incomplete");
+        if (messages.saw_incomplete_pixel_data()) fail(file, "truncated DICOM file: its pixel data is incomplete");
     }
     fail(folder, series_reason);
 }
@@ -401,8 +372,8 @@ std::string choose_series(itk::GDCMSeriesFileNames& names, const std::string& fo
 Volume::Pointer read_volume_file(const std::string& file, SlicedScan& scan, const ImportProgress& progress,
                                  GdcmMessages& messages);
 
-Volume::Pointer read_dicom_folder(const std::string& folder, const std::string& wanted_uid,
-                                  SlicedScan& scan, const ImportProgress& progress, GdcmMessages& messages)
+Volume::Pointer read_dicom_folder(const std::string& folder, const std::string& wanted_uid, SlicedScan& scan,
+                                  const ImportProgress& progress, GdcmMessages& messages)
 {
     refuse_damaged_dicom_headers(folder);
     auto names = itk::GDCMSeriesFileNames::New();
@@ -459,21 +430,18 @@ Volume::Pointer read_dicom_folder(const std::string& folder, const std::string& 
     scan.hounsfield = modality == "CT";
     const auto size = image->GetLargestPossibleRegion().GetSize();
     scan.source = "DICOM series " + uid + (description.empty() ? "" : " \"" + description + "\"") + " (" +
-                  (modality.empty() ? "no modality" : modality) + ", " + std::to_string(size[2]) +
-                  " slices of " + std::to_string(size[0]) + " x " + std::to_string(size[1]) + ")";
+                  (modality.empty() ? "no modality" : modality) + ", " + std::to_string(size[2]) + " slices of " +
+                  std::to_string(size[0]) + " x " + std::to_string(size[1]) + ")";
     return image;
 }
 
 Volume::Pointer read_volume_file(const std::string& file, SlicedScan& scan, const ImportProgress& progress,
                                  GdcmMessages& messages)
 {
-    if (const char* reason = dicom_header_fault(file))
-        fail(file, reason);
-    itk::ImageIOBase::Pointer io = naming_file(file, [&] {
-        return itk::ImageIOFactory::CreateImageIO(file.c_str(), itk::IOFileModeEnum::ReadMode);
-    });
-    if (!io)
-        fail(file, "not a volume crane-import reads (a DICOM folder, NIfTI, NRRD or MetaImage is needed)");
+    if (const char* reason = dicom_header_fault(file)) fail(file, reason);
+    itk::ImageIOBase::Pointer io = naming_file(
+        file, [&] { return itk::ImageIOFactory::CreateImageIO(file.c_str(), itk::IOFileModeEnum::ReadMode); });
+    if (!io) fail(file, "not a volume crane-import reads (a DICOM folder, NIfTI, NRRD or MetaImage is needed)");
     io->SetFileName(file);
     naming_file(file, [&] { io->ReadImageInformation(); });
     check_pixel_type(*io, file);
@@ -489,11 +457,9 @@ Volume::Pointer read_volume_file(const std::string& file, SlicedScan& scan, cons
     {
         CerrCapture chatter;
         naming_file(file, [&] { reader->Update(); });
-        if (chatter.saw("not read completely"))
-            fail(file, "truncated file: its voxel data is incomplete");
+        if (chatter.saw("not read completely")) fail(file, "truncated file: its voxel data is incomplete");
     }
-    if (messages.saw_incomplete_pixel_data())
-        fail(file, "truncated DICOM file: its pixel data is incomplete");
+    if (messages.saw_incomplete_pixel_data()) fail(file, "truncated DICOM file: its pixel data is incomplete");
     const auto& header = io->GetMetaDataDictionary();
     if (meta_string(header, "qform_code") == "0" && meta_string(header, "sform_code") == "0")
         scan.warnings.push_back("the NIfTI header gives no orientation (qform and sform codes are 0): "
@@ -554,8 +520,8 @@ SliceGrid slice_grid(const Volume& image, const std::string& file)
     return grid;
 }
 
-void resample_to_slices(const Volume::Pointer& image, float air, const std::string& file,
-                        SlicedScan& scan, const ImportProgress& progress)
+void resample_to_slices(const Volume::Pointer& image, float air, const std::string& file, SlicedScan& scan,
+                        const ImportProgress& progress)
 {
     const SliceGrid grid = slice_grid(*image, file);
     auto resample = itk::ResampleImageFilter<Volume, Volume, double>::New();
@@ -581,8 +547,7 @@ ImportFailure read_and_resample(const std::string& input, const std::string& ser
     try {
         std::error_code ec;
         const auto status = fs::status(input, ec);
-        if (!fs::exists(status))
-            fail(input, "no such file or folder");
+        if (!fs::exists(status)) fail(input, "no such file or folder");
         const bool dicomdir = fs::path(input).filename() == "DICOMDIR";
         if (!series_uid.empty() && !fs::is_directory(status) && !dicomdir)
             fail(input, "--series applies to a DICOM folder only");
@@ -591,15 +556,14 @@ ImportFailure read_and_resample(const std::string& input, const std::string& ser
         if (fs::is_directory(status))
             image = read_dicom_folder(input, series_uid, scan, progress, messages);
         else if (dicomdir)
-            image = read_dicom_folder((fs::path(input).parent_path() / ".").string(), series_uid, scan, progress,
-                                      messages);
+            image =
+                read_dicom_folder((fs::path(input).parent_path() / ".").string(), series_uid, scan, progress, messages);
         else
             image = read_volume_file(input, scan, progress, messages);
 
         const auto& buffer = image->GetPixelContainer();
         scan.stats = summarize_values(buffer->GetBufferPointer(), buffer->Size());
-        if (scan.modality.empty())
-            scan.hounsfield = looks_like_hounsfield(scan.stats);
+        if (scan.modality.empty()) scan.hounsfield = looks_like_hounsfield(scan.stats);
         // Outside the scan is air: -1024 HU, or the scan's minimum.
         const float air = scan.hounsfield ? -1024.0f : float(scan.stats.min);
         resample_to_slices(image, air, input, scan, progress);
@@ -625,7 +589,6 @@ ImportFailure read_scan(const std::string& input, const std::string& series_uid,
     GdcmMessages messages;
     const ImportFailure failure = read_and_resample(input, series_uid, scan, progress, messages);
     itk::Object::SetGlobalWarningDisplay(itk_warnings);
-    if (failed(failure))
-        scan = SlicedScan{};
+    if (failed(failure)) scan = SlicedScan{};
     return failure;
 }

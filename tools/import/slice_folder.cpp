@@ -23,8 +23,7 @@ std::string errno_text(const char* what) { return std::string(what) + ": " + std
 fs::path plain_folder_path(const std::string& folder)
 {
     fs::path p(folder);
-    while (p.has_relative_path() && p.filename().empty())
-        p = p.parent_path();
+    while (p.has_relative_path() && p.filename().empty()) p = p.parent_path();
     return p;
 }
 
@@ -32,24 +31,20 @@ fs::path plain_folder_path(const std::string& folder)
 std::string make_temporary_folder(const fs::path& target, const char* suffix)
 {
     fs::path parent = target.parent_path();
-    if (parent.empty())
-        parent = ".";
+    if (parent.empty()) parent = ".";
     std::string name = (parent / (target.filename().string() + suffix + "-XXXXXX")).string();
-    if (!mkdtemp(name.data()))
-        return {};
+    if (!mkdtemp(name.data())) return {};
     return name;
 }
 
 std::string write_whole_file(const fs::path& path, const unsigned char* bytes, std::size_t size)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return errno_text(path.c_str());
+    if (fd < 0) return errno_text(path.c_str());
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = ::write(fd, bytes + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             const std::string reason = errno_text(path.c_str());
             ::close(fd);
@@ -62,8 +57,7 @@ std::string write_whole_file(const fs::path& path, const unsigned char* bytes, s
         ::close(fd);
         return reason;
     }
-    if (::close(fd) != 0)
-        return errno_text(path.c_str());
+    if (::close(fd) != 0) return errno_text(path.c_str());
     return {};
 }
 
@@ -78,8 +72,7 @@ std::string write_slices(const fs::path& folder, const std::vector<std::uint16_t
         }
         const std::string reason =
             write_whole_file(folder / ("headsq." + std::to_string(n)), bytes.data(), bytes.size());
-        if (!reason.empty())
-            return reason;
+        if (!reason.empty()) return reason;
     }
     return {};
 }
@@ -97,18 +90,13 @@ void sync_folder(const fs::path& folder)
 // Renames temp to target, which must not exist.
 std::string rename_without_replacing(const fs::path& temp, const fs::path& target)
 {
-    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-        return {};
-    if (errno == EEXIST)
-        return "already exists (use --force to replace it)";
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno_text("cannot rename the new folder into place");
+    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return {};
+    if (errno == EEXIST) return "already exists (use --force to replace it)";
+    if (errno != EINVAL && errno != ENOSYS) return errno_text("cannot rename the new folder into place");
     // A file system without RENAME_NOREPLACE: check, then rename.
     std::error_code ec;
-    if (fs::exists(fs::symlink_status(target, ec)))
-        return "already exists (use --force to replace it)";
-    if (std::rename(temp.c_str(), target.c_str()) != 0)
-        return errno_text("cannot rename the new folder into place");
+    if (fs::exists(fs::symlink_status(target, ec))) return "already exists (use --force to replace it)";
+    if (std::rename(temp.c_str(), target.c_str()) != 0) return errno_text("cannot rename the new folder into place");
     return {};
 }
 
@@ -117,8 +105,7 @@ std::string rename_without_replacing(const fs::path& temp, const fs::path& targe
 std::string replace_folder(const fs::path& temp, const fs::path& target)
 {
     const std::string aside = make_temporary_folder(target, ".old");
-    if (aside.empty())
-        return errno_text("cannot create a folder to move the old one aside");
+    if (aside.empty()) return errno_text("cannot create a folder to move the old one aside");
     // rename() replaces the empty folder that mkdtemp made.
     if (std::rename(target.c_str(), aside.c_str()) != 0) {
         const std::string reason = errno_text("cannot move the old folder aside");
@@ -143,30 +130,23 @@ std::string check_output_folder(const std::string& folder, bool force)
     const fs::path target = plain_folder_path(folder);
     if (!fs::exists(fs::symlink_status(target, ec))) {
         const fs::path parent = target.parent_path();
-        if (!parent.empty() && !fs::is_directory(parent, ec))
-            return "the folder it would go in does not exist";
+        if (!parent.empty() && !fs::is_directory(parent, ec)) return "the folder it would go in does not exist";
         return {};
     }
-    if (!force)
-        return "already exists (use --force to replace it)";
-    if (!fs::is_directory(target, ec))
-        return "exists and is not a folder";
+    if (!force) return "already exists (use --force to replace it)";
+    if (!fs::is_directory(target, ec)) return "exists and is not a folder";
     return {};
 }
 
-std::string write_slice_folder(const std::string& folder, const std::vector<std::uint16_t>& words,
-                               bool force)
+std::string write_slice_folder(const std::string& folder, const std::vector<std::uint16_t>& words, bool force)
 {
     std::string reason = check_output_folder(folder, force);
-    if (!reason.empty())
-        return reason;
-    if (words.size() != import_words)
-        return "wrong number of samples to write";
+    if (!reason.empty()) return reason;
+    if (words.size() != import_words) return "wrong number of samples to write";
 
     const fs::path target = plain_folder_path(folder);
     const std::string temp = make_temporary_folder(target, ".tmp");
-    if (temp.empty())
-        return errno_text("cannot create a temporary folder beside it");
+    if (temp.empty()) return errno_text("cannot create a temporary folder beside it");
     // mkdtemp makes the folder private; the result gets the usual permissions.
     const mode_t mask = ::umask(0);
     ::umask(mask);

@@ -186,8 +186,8 @@ double skull_base(double x, double y)
 {
     const double ax = std::fabs(x);
     const double front = smoothstep(25, 50, y - 0.3 * ax);
-    return -16 + 34 * front - 6 * (1 - smoothstep(-15, 25, y)) -
-           18 * (1 - smoothstep(-60, -15, y + 0.6 * ax)) - 0.005 * x * x * (1 - front);
+    return -16 + 34 * front - 6 * (1 - smoothstep(-15, 25, y)) - 18 * (1 - smoothstep(-60, -15, y + 0.6 * ax)) -
+           0.005 * x * x * (1 - front);
 }
 
 // The braincase, a little narrower at the forehead than at the back.
@@ -223,10 +223,9 @@ struct face_section {
     double z, half_width, front, square;
 };
 constexpr face_section face_sections[] = {
-    {30, 44, 70, 1},     {16, 56, 82, 1},     {4, 60, 85, 1},     {-12, 62, 83, 1},
-    {-35, 62, 85, 1},    {-50, 60, 90, 0.8},  {-62, 59, 92, 0.7}, {-76, 58, 91, 0.6},
-    {-90, 58, 89, 0.3},  {-104, 50, 94, 0},   {-116, 46, 86, 0},  {-125, 34, 62, 0},
-    {-135, 20, 40, 0}};
+    {30, 44, 70, 1},    {16, 56, 82, 1},    {4, 60, 85, 1},     {-12, 62, 83, 1},   {-35, 62, 85, 1},
+    {-50, 60, 90, 0.8}, {-62, 59, 92, 0.7}, {-76, 58, 91, 0.6}, {-90, 58, 89, 0.3}, {-104, 50, 94, 0},
+    {-116, 46, 86, 0},  {-125, 34, 62, 0},  {-135, 20, 40, 0}};
 constexpr int face_section_count = int(sizeof face_sections / sizeof face_sections[0]);
 constexpr double face_back = -30;
 
@@ -251,21 +250,20 @@ face_shape face_shape_at(double z)
     const double h = s[i].z - s[i + 1].z;
     const double t = clamp((s[i].z - z) / h, 0.0, 1.0);
     const double t2 = t * t, t3 = t2 * t;
-    const double h00 = 2 * t3 - 3 * t2 + 1, h10 = t3 - 2 * t2 + t, h01 = 3 * t2 - 2 * t3,
-                 h11 = t3 - t2;
-    const double d00 = 6 * t2 - 6 * t, d10 = 3 * t2 - 4 * t + 1, d01 = 6 * t - 6 * t2,
-                 d11 = 3 * t2 - 2 * t;
+    const double h00 = 2 * t3 - 3 * t2 + 1, h10 = t3 - 2 * t2 + t, h01 = 3 * t2 - 2 * t3, h11 = t3 - t2;
+    const double d00 = 6 * t2 - 6 * t, d10 = 3 * t2 - 4 * t + 1, d01 = 6 * t - 6 * t2, d11 = 3 * t2 - 2 * t;
     auto value = [&](double face_section::*field) {
         return h00 * s[i].*field + h10 * h * tangent(i, field) + h01 * s[i + 1].*field +
                h11 * h * tangent(i + 1, field);
     };
     auto slope = [&](double face_section::*field) {  // d/dz, upwards
         return -(d00 * s[i].*field + d10 * h * tangent(i, field) + d01 * s[i + 1].*field +
-                 d11 * h * tangent(i + 1, field)) / h;
+                 d11 * h * tangent(i + 1, field)) /
+               h;
     };
-    return {value(&face_section::half_width), value(&face_section::front),
-            clamp(value(&face_section::square), 0.0, 1.0), slope(&face_section::half_width),
-            slope(&face_section::front), true};
+    return {
+        value(&face_section::half_width), value(&face_section::front), clamp(value(&face_section::square), 0.0, 1.0),
+        slope(&face_section::half_width), slope(&face_section::front), true};
 }
 
 // Distance to the face stack at p, whose height's section is f: the
@@ -303,8 +301,8 @@ double nose(vec3 p)
     const double ty = tip_y - root_y, tz = tip_z - root_z;
     const double ridge = std::sqrt(ty * ty + tz * tz);
     const double dy = p.y - root_y, dz = p.z - root_z;
-    const double along = (dy * ty + dz * tz) / ridge;   // from the root down the ridge
-    const double ahead = (dy * -tz + dz * ty) / ridge;  // in front of the ridge line
+    const double along = (dy * ty + dz * tz) / ridge;     // from the root down the ridge
+    const double ahead = (dy * -tz + dz * ty) / ridge;    // in front of the ridge line
     constexpr double cos_half = 0.788, sin_half = 0.616;  // half angle 38 degrees
     double d = smax(p.x * cos_half + ahead * sin_half, -p.x * cos_half + ahead * sin_half, 4);
     d = smax(d, std::fmax(along - ridge, -ahead - 25), 5);
@@ -321,8 +319,8 @@ double head_surface(vec3 p, const face_shape& face)
     const vec3 m = mirrored(p);
     double d = cranium(p);
     if (near_face(p, face, d + 12)) d = smin(d, face_mass(p, face), 12);
-    join_ellipsoid(d, p, {0, 78, 14}, {42, 12, 12}, 10);     // brow ridge
-    join_ellipsoid(d, m, {40, 64, -30}, {18, 18, 20}, 10);   // cheeks
+    join_ellipsoid(d, p, {0, 78, 14}, {42, 12, 12}, 10);                                  // brow ridge
+    join_ellipsoid(d, m, {40, 64, -30}, {18, 18, 20}, 10);                                // cheeks
     if (p.z < 0) d = smin(d, smax(ellipse(p.x, p.y, 0, -14, 47, 51), p.z + 40, 10), 18);  // neck
 
     // Lips, and the line where they meet.
@@ -389,8 +387,7 @@ void paint_face_bones(double& v, vec3 p, double base)
     const double cuts = std::fmax(std::fmax(14 - p.y, p.z - (base - 1)), -58 - p.z);
     const double frame = std::fmax(block_d, cuts);
     paint_bone(v, std::fmax(std::fabs(block_d + 1.5) - 1.5, cuts), 2100, 1500);
-    if (near(m, {44, 62, -16}, {8, 11, 9}, edge_mm))
-        paint_bone(v, ellipsoid(m, {44, 62, -16}, {8, 11, 9}), 2200, 1550);
+    if (near(m, {44, 62, -16}, {8, 11, 9}, edge_mm)) paint_bone(v, ellipsoid(m, {44, 62, -16}, {8, 11, 9}), 2200, 1550);
     if (near_capsule(m, {48, 56, -16}, {60, 6, -12}, 3.5, edge_mm))
         paint_bone(v, capsule(m, {48, 56, -16}, {60, 6, -12}, 3.5, 3.5), 2200, 1550);
     if (near_capsule(p, {0, 78, 4}, {0, 88, -14}, 3, edge_mm))
@@ -462,13 +459,11 @@ void paint_jaws(double& v, vec3 p)
     }
     const double arch = ellipse(p.x, p.y, 0, arch_cy, arch_rx, arch_ry);
     const double behind = 38 - p.y;
-    paint_bone(v, std::fmax(std::fabs(arch) - 6, std::fmax(slab(p.z, -64, -48), behind)), 2000,
-               1500);
+    paint_bone(v, std::fmax(std::fabs(arch) - 6, std::fmax(slab(p.z, -64, -48), behind)), 2000, 1500);
     paint_bone(v, std::fmax(arch, slab(p.z, -57, -51)), 2100, 1600);
-    double mandible = std::fmax(std::fabs(ellipse(p.x, p.y, 0, 0, 42, 80)) - 4.5,
-                                std::fmax(slab(p.z, -110, -90), -2 - p.y));
-    mandible = smin(mandible, std::fmax(std::fabs(arch) - 6.5, std::fmax(slab(p.z, -96, -76), behind)),
-                    3);
+    double mandible =
+        std::fmax(std::fabs(ellipse(p.x, p.y, 0, 0, 42, 80)) - 4.5, std::fmax(slab(p.z, -110, -90), -2 - p.y));
+    mandible = smin(mandible, std::fmax(std::fabs(arch) - 6.5, std::fmax(slab(p.z, -96, -76), behind)), 3);
     mandible = smin(mandible, ramus, 5);
     paint_bone(v, mandible, 2200, 1600);
     paint_ellipsoid(v, p, {0, 50, -62}, {18, 22, 2.5}, 0);
@@ -523,7 +518,8 @@ double density_at(vec3 p, const slice_faces& faces)
     double inside = skin_cover(surface);
     if (surface > -reach) {
         inside = (inside + skin_cover(head_surface({p.x, p.y, p.z - sub_mm}, faces.below)) +
-                  skin_cover(head_surface({p.x, p.y, p.z + sub_mm}, faces.above))) / 3;
+                  skin_cover(head_surface({p.x, p.y, p.z + sub_mm}, faces.above))) /
+                 3;
     }
     double v = soft_tissue(-surface) * inside;
 
@@ -544,8 +540,7 @@ double density_at(vec3 p, const slice_faces& faces)
 
     // The dense petrous bone around the inner ear.
     const vec3 m = mirrored(p);
-    if (m.x > 18 && std::fabs(p.z + 10) < 16)
-        paint_bone(v, capsule(m, {54, -8, -12}, {24, 12, -14}, 6, 5), 2500, 2300);
+    if (m.x > 18 && std::fabs(p.z + 10) < 16) paint_bone(v, capsule(m, {54, -8, -12}, {24, 12, -14}, 6, 5), 2500, 2300);
     return v;
 }
 

@@ -11,17 +11,15 @@ namespace {
 
 // libpng reports errors by longjmp; everything that needs undoing lives
 // outside the function that may be jumped out of.
-bool encode(png_structp png, png_infop info, std::FILE* file, const std::uint8_t* rgb, int width,
-            int height)
+bool encode(png_structp png, png_infop info, std::FILE* file, const std::uint8_t* rgb, int width, int height)
 {
     if (setjmp(png_jmpbuf(png))) return false;
     png_init_io(png, file);
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     const std::size_t stride = std::size_t(width) * 3;
-    for (int row = height - 1; row >= 0; --row)
-        png_write_row(png, rgb + std::size_t(row) * stride);
+    for (int row = height - 1; row >= 0; --row) png_write_row(png, rgb + std::size_t(row) * stride);
     png_write_end(png, info);
     return true;
 }
@@ -31,8 +29,7 @@ bool encode(png_structp png, png_infop info, std::FILE* file, const std::uint8_t
 std::string write_png(const char* path, const std::uint8_t* rgb, int width, int height)
 {
     if (width <= 0 || height <= 0)
-        return "a " + std::to_string(width) + " x " + std::to_string(height) +
-               " image has no pixels to store";
+        return "a " + std::to_string(width) + " x " + std::to_string(height) + " image has no pixels to store";
     std::FILE* file = std::fopen(path, "wb");
     if (!file) return std::strerror(errno);
 
