@@ -157,10 +157,10 @@ std::string slurp(const fs::path& file)
 std::vector<std::uint16_t> read_slice_folder(const fs::path& folder)
 {
     std::vector<std::uint16_t> words;
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), import_slices);
-    for (int n = 1; n <= import_slices; ++n) {
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), slice_count);
+    for (int n = 1; n <= slice_count; ++n) {
         const std::string bytes = slurp(folder / ("headsq." + std::to_string(n)));
-        EXPECT_EQ(bytes.size(), import_slice_words * 2);
+        EXPECT_EQ(bytes.size(), slice_words * 2);
         for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
             words.push_back(std::uint16_t(std::uint8_t(bytes[i]) | std::uint8_t(bytes[i + 1]) << 8));
     }
@@ -169,7 +169,7 @@ std::vector<std::uint16_t> read_slice_folder(const fs::path& folder)
 
 std::uint16_t at(const std::vector<std::uint16_t>& words, int slice_index, int row, int col)
 {
-    return words.at((std::size_t(slice_index) * import_rows + row) * import_columns + col);
+    return words.at((std::size_t(slice_index) * slice_side + row) * slice_side + col);
 }
 
 // Density-weighted centre of the marker, against where the layout puts
@@ -179,11 +179,10 @@ template <class Values>
 void expect_marker_in_place(const Values& v, double in_plane, double between)
 {
     double sum = 0, col = 0, row = 0, slice = 0;
-    for (int k = 0; k < import_slices; ++k)
-        for (int r = 0; r < import_rows; ++r)
-            for (int c = 0; c < import_columns; ++c) {
-                const double w =
-                    std::max(0.0, double(v[(std::size_t(k) * import_rows + r) * import_columns + c]) - 1500.0);
+    for (int k = 0; k < slice_count; ++k)
+        for (int r = 0; r < slice_side; ++r)
+            for (int c = 0; c < slice_side; ++c) {
+                const double w = std::max(0.0, double(v[(std::size_t(k) * slice_side + r) * slice_side + c]) - 1500.0);
                 sum += w, col += w * c, row += w * r, slice += w * k;
             }
     ASSERT_GT(sum, 0);
@@ -342,14 +341,20 @@ TEST_F(Import, BadInputsAreRefusedInOneLine)
 TEST_F(Import, ExistingFolderIsReplacedOnlyWithForceAndOnlyBySuccess)
 {
     fs::create_directories(dir / "fullHead");
-    std::ofstream(dir / "fullHead" / "keep") << "previous";
+    std::ofstream(dir / "fullHead" / "headsq.1") << "previous";
     write_dicom_series(phantom_volume(), dir / "ct", {});
     expect_refusal("ct", "fullHead", "already exists (use --force to replace it)");
 
     write_dicom_series(phantom_volume(), dir / "cut", {});
     fs::resize_file(dir / "cut" / "slice3.dcm", 1000);
     expect_refusal("cut --force", "cut/slice3.dcm", "truncated");
-    EXPECT_EQ(slurp(dir / "fullHead" / "keep"), "previous");
+    EXPECT_EQ(slurp(dir / "fullHead" / "headsq.1"), "previous");
+
+    // --force replaces a folder of slice files only.
+    std::ofstream(dir / "fullHead" / "notes.txt") << "mine";
+    expect_refusal("ct --force", "fullHead", "holds notes.txt, which is not a slice file");
+    EXPECT_EQ(slurp(dir / "fullHead" / "notes.txt"), "mine");
+    fs::remove(dir / "fullHead" / "notes.txt");
 
     ASSERT_EQ(run_import("ct --force").status, 0);
     EXPECT_EQ(read_slice_folder(dir / "fullHead").size(), import_words);  // exactly the 94 slices

@@ -46,8 +46,7 @@ void store_slice(int n)
     const int y = slice_count - n;
     for (int row = 0; row < slice_side; ++row) {
         for (int col = 0; col < slice_side; ++col) {
-            const std::size_t at = (std::size_t(row) * slice_side + col) * 2;
-            const unsigned word = slice_buffer[at] | unsigned(slice_buffer[at + 1]) << 8;
+            const unsigned word = decode_word(&slice_buffer[(std::size_t(row) * slice_side + col) * 2]);
             const int density = int(word & density_mask);
             const std::size_t index = voxel_index(col, y, row);
             volume[index] = density;
@@ -69,7 +68,7 @@ int load_head_volume_from(const char* folder)
     dim_y = slice_side;
 
     for (int i = 0; i < dim_z; ++i) {
-        const std::string path = std::string(folder) + "/headsq." + std::to_string(i + 1);
+        const std::string path = slice_path(folder, i + 1);
         bool regular = false;
         std::FILE* file = open_slice(path.c_str(), regular);
         if (!file) {

@@ -5,14 +5,10 @@
 
 #include <cstddef>
 
+#include "volume/slice_format.h"
+
 constexpr int volume_side = 256;  // capacity along each axis
 constexpr std::size_t volume_elements = std::size_t{volume_side} * volume_side * volume_side;
-
-// Slice files: 256 rows of 256 little-endian 16-bit words, low 12 bits used.
-constexpr int slice_count = 94;
-constexpr int slice_side = 256;
-constexpr std::size_t slice_bytes = std::size_t{slice_side} * slice_side * 2;
-constexpr unsigned density_mask = 0x0FFF;
 
 // Element (x, y, z) lies at (x * 256 + y) * 256 + z: z, the ray axis, is
 // contiguous so that a ray reads consecutive ints.

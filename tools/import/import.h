@@ -14,11 +14,10 @@
 #include <string>
 #include <vector>
 
-constexpr int import_columns = 256;
-constexpr int import_rows = 256;
-constexpr int import_slices = 94;
-constexpr std::size_t import_slice_words = std::size_t{import_columns} * import_rows;
-constexpr std::size_t import_words = import_slice_words * import_slices;
+#include "volume/slice_format.h"
+
+// Every value of the output grid: slice_count slices of slice_words.
+constexpr std::size_t import_words = slice_words * slice_count;
 
 // Why something failed: the file it concerns and a one-line reason.
 // An empty reason means success.
@@ -83,16 +82,3 @@ DensityMap choose_density_map(bool hounsfield, const ValueStats& stats);
 
 // Rounds scale * value + offset to the nearest integer, clamped to 0..4095.
 std::vector<std::uint16_t> map_densities(const std::vector<float>& values, DensityMap map);
-
-// --- output folder (slice_folder.cpp) ---
-
-// Empty if folder may be written: it does not exist, or force is set and it
-// is a folder. Otherwise the reason.
-std::string check_output_folder(const std::string& folder, bool force);
-
-// Writes words (import_words, slice-major) as folder/headsq.1 .. headsq.94,
-// little-endian. The files go to a temporary folder beside folder, are
-// flushed to disk, and the temporary folder is renamed into place; with
-// force, an existing folder is replaced only once the new one is complete.
-// On failure nothing changes. Returns an empty string, or the reason.
-std::string write_slice_folder(const std::string& folder, const std::vector<std::uint16_t>& words, bool force);

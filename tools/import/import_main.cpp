@@ -5,6 +5,9 @@
 // cannot be imported or the folder cannot be written, 2 on bad usage.
 #include "import.h"
 
+#include "volume/slice_folder.h"
+
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -131,7 +134,7 @@ int main(int argc, char** argv)
     }
 
     // Refused before any reading, so that a long scan is not read in vain.
-    std::string reason = check_output_folder(o.out, o.force);
+    std::string reason = check_slice_folder(o.out, o.force);
     if (!reason.empty()) {
         std::fprintf(stderr, "crane-import: %s: %s\n", o.out.c_str(), reason.c_str());
         return 1;
@@ -164,11 +167,18 @@ int main(int argc, char** argv)
                     kind.c_str(), scan.stats.min, scan.stats.foreground_p995);
     }
 
-    reason = write_slice_folder(o.out, map_densities(scan.values, map), o.force);
+    const std::vector<std::uint16_t> words = map_densities(scan.values, map);
+    reason = write_slice_folder(
+        o.out,
+        [&](int n, std::uint16_t* slice) {
+            std::copy_n(words.begin() + std::ptrdiff_t(n - 1) * std::ptrdiff_t(slice_words), slice_words, slice);
+            return true;
+        },
+        o.force);
     if (!reason.empty()) {
         std::fprintf(stderr, "crane-import: %s: %s\n", o.out.c_str(), reason.c_str());
         return 1;
     }
-    std::printf("crane-import: wrote %s/headsq.1 .. headsq.%d\n", o.out.c_str(), import_slices);
+    std::printf("crane-import: wrote %s/headsq.1 .. headsq.%d\n", o.out.c_str(), slice_count);
     return 0;
 }

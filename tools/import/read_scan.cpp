@@ -504,16 +504,16 @@ SliceGrid slice_grid(const Volume& image, const std::string& file)
             hi[d] = std::max(hi[d], p[d]);
         }
     }
-    const double in_plane = std::max(hi[0] - lo[0], hi[1] - lo[1]) / import_columns;
-    const double between = (hi[2] - lo[2]) / import_slices;
+    const double in_plane = std::max(hi[0] - lo[0], hi[1] - lo[1]) / slice_side;
+    const double between = (hi[2] - lo[2]) / slice_count;
     if (!(in_plane > 0) || !(between > 0) || !std::isfinite(in_plane) || !std::isfinite(between))
         fail(file, "the scan's geometry is degenerate (zero extent along an axis)");
 
     SliceGrid grid;
     grid.spacing[0] = grid.spacing[1] = in_plane;
     grid.spacing[2] = between;
-    grid.origin[0] = 0.5 * (lo[0] + hi[0]) - 0.5 * (import_columns - 1) * in_plane;
-    grid.origin[1] = 0.5 * (lo[1] + hi[1]) - 0.5 * (import_rows - 1) * in_plane;
+    grid.origin[0] = 0.5 * (lo[0] + hi[0]) - 0.5 * (slice_side - 1) * in_plane;
+    grid.origin[1] = 0.5 * (lo[1] + hi[1]) - 0.5 * (slice_side - 1) * in_plane;
     grid.origin[2] = hi[2] - 0.5 * between;
     grid.direction.SetIdentity();
     grid.direction[2][2] = -1.0;
@@ -527,7 +527,7 @@ void resample_to_slices(const Volume::Pointer& image, float air, const std::stri
     auto resample = itk::ResampleImageFilter<Volume, Volume, double>::New();
     resample->SetInput(image);
     resample->SetInterpolator(itk::LinearInterpolateImageFunction<Volume, double>::New());
-    resample->SetSize({{import_columns, import_rows, import_slices}});
+    resample->SetSize({{slice_side, slice_side, slice_count}});
     resample->SetOutputOrigin(grid.origin);
     resample->SetOutputSpacing(grid.spacing);
     resample->SetOutputDirection(grid.direction);

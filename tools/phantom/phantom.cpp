@@ -9,21 +9,15 @@
 // integer hash, so the output is the same bit for bit everywhere.
 #include "phantom.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstring>
-#include <vector>
+#include "volume/slice_folder.h"
+#include "volume/slice_format.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cmath>
+#include <cstdint>
 
 namespace {
 
-constexpr int side = 256;
-constexpr int slices = 94;
-constexpr std::size_t slice_words = std::size_t{side} * side;
-constexpr std::size_t slice_bytes = slice_words * 2;
+constexpr int side = slice_side;
 
 // Voxel geometry. Slices are 2 mm apart and pixels 0.94 mm, but a whole head
 // from the crown to the neck does not fit in 94 slices of 2 mm; the anatomy
@@ -566,38 +560,6 @@ int noise(int n, int row, int col)
     return int(h % 13) + int((h >> 16) % 13) - 12;
 }
 
-std::string failure(const char* what, const std::string& path)
-{
-    return std::string(what) + " " + path + ": " + std::strerror(errno);
-}
-
-// Writes bytes to a regular file at path, replacing what it held. Opening
-// does not block, so that a FIFO left in the way is an error, not a hang.
-std::string write_file(const std::string& path, const std::vector<unsigned char>& bytes)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return failure("cannot open", path);
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return path + " is not a regular file";
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            if (written == 0) errno = EIO;
-            const std::string reason = failure("cannot write", path);
-            ::close(fd);
-            return reason;
-        }
-        done += std::size_t(written);
-    }
-    if (::close(fd) != 0) return failure("cannot write", path);
-    return "";
-}
-
 }  // namespace
 
 void make_phantom_slice(int n, std::uint16_t* words)
@@ -621,26 +583,11 @@ void make_phantom_slice(int n, std::uint16_t* words)
 
 std::string write_phantom(const std::string& folder, bool force)
 {
-    struct stat info {};
-    if (::lstat(folder.c_str(), &info) == 0) {
-        if (!force) return folder + " already exists (use --force to overwrite)";
-        if (::stat(folder.c_str(), &info) != 0) return failure("cannot use", folder);
-        if (!S_ISDIR(info.st_mode)) return folder + " exists and is not a folder";
-    } else if (errno != ENOENT || ::mkdir(folder.c_str(), 0777) != 0) {
-        return failure("cannot create folder", folder);
-    }
-
-    std::vector<std::uint16_t> words(slice_words);
-    std::vector<unsigned char> bytes(slice_bytes);
-    for (int n = 1; n <= slices; ++n) {
-        make_phantom_slice(n, words.data());
-        for (std::size_t i = 0; i < slice_words; ++i) {
-            bytes[2 * i] = static_cast<unsigned char>(words[i] & 0xFF);
-            bytes[2 * i + 1] = static_cast<unsigned char>(words[i] >> 8);
-        }
-        const std::string path = folder + "/headsq." + std::to_string(n);
-        const std::string reason = write_file(path, bytes);
-        if (!reason.empty()) return reason;
-    }
-    return "";
+    return write_slice_folder(
+        folder,
+        [](int n, std::uint16_t* words) {
+            make_phantom_slice(n, words);
+            return true;
+        },
+        force);
 }

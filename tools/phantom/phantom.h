@@ -9,6 +9,8 @@
 // side nearest the viewer (the face). Deterministic.
 void make_phantom_slice(int n, std::uint16_t* words);
 
-// Writes folder/headsq.1 .. headsq.94. Refuses an existing folder unless
-// force is set. Returns an empty string, or the reason it failed.
+// Writes folder/headsq.1 .. headsq.94 through the atomic slice-folder
+// writer: an existing folder is replaced only with force, and only when it
+// holds nothing but slice files. Returns an empty string, or the reason it
+// failed.
 std::string write_phantom(const std::string& folder, bool force);

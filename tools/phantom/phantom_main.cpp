@@ -37,7 +37,7 @@ int main(int argc, char** argv)
 
     const std::string reason = write_phantom(folder, force);
     if (!reason.empty()) {
-        std::fprintf(stderr, "crane-phantom: %s\n", reason.c_str());
+        std::fprintf(stderr, "crane-phantom: %s: %s\n", folder, reason.c_str());
         return 1;
     }
     std::fprintf(stderr, "crane-phantom: wrote 94 slices to %s\n", folder);
