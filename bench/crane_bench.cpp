@@ -3,51 +3,26 @@
 // number of cores).
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
 #include <omp.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "app/controls.h"
+#include "app/view_state.h"
+#include "app/viewer.h"
 #include "phantom.h"
-#include "render/render.h"
-#include "volume/volume.h"
+#include "render/frame.h"
+#include "volume/rotation.h"
+#include "volume/slice_loader.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 fs::path data_folder;  // holds fullHead/ with the phantom
-
-// The viewer reports every image on the console; while timing, that goes to
-// /dev/null so that the benchmark's own table stays readable.
-struct console_silenced {
-    int saved_out, saved_err;
-    console_silenced()
-    {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        saved_out = dup(1);
-        saved_err = dup(2);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        close(null);
-    }
-    ~console_silenced()
-    {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        dup2(saved_out, 1);
-        dup2(saved_err, 2);
-        close(saved_out);
-        close(saved_err);
-    }
-};
 
 // The count "all threads" means, fixed before any benchmark changes it.
 int all_threads()
@@ -64,10 +39,11 @@ void use_threads(benchmark::State& state)
     state.counters["threads"] = threads;
 }
 
+// The view of a fresh start, with the volume as loaded.
 void reset_view()
 {
-    std::copy(std::begin(volume_source), std::end(volume_source), std::begin(volume));
     reset_view_state();
+    turn_volume(0.0f, 0.0f);
 }
 
 // One image in a mode at a size: {threads, mode, side}.
@@ -77,14 +53,12 @@ void image(benchmark::State& state)
     reset_view();
     render_mode = int(state.range(1));
     win_width = win_height = int(state.range(2));
-    console_silenced quiet;
-    for (auto _ : state) compute_image();
+    for (auto _ : state) render_view();
 }
 
 void rotation(benchmark::State& state)
 {
     use_threads(state);
-    console_silenced quiet;
     for (auto _ : state) rotate_volume(0.3f, -0.2f);
 }
 
@@ -94,10 +68,10 @@ void rotation_key(benchmark::State& state)
     use_threads(state);
     reset_view();
     win_width = win_height = 256;
-    console_silenced quiet;
     bool forward = true;
     for (auto _ : state) {
         apply_key(forward ? 'o' : 'l');
+        render_view();
         forward = !forward;
     }
 }
@@ -105,12 +79,10 @@ void rotation_key(benchmark::State& state)
 void load(benchmark::State& state)
 {
     use_threads(state);
-    const fs::path previous = fs::current_path();
-    fs::current_path(data_folder);
-    console_silenced quiet;
+    const std::string folder = (data_folder / "fullHead").string();
     for (auto _ : state)
-        if (load_head_volume() != 0) state.SkipWithError("the phantom did not load");
-    fs::current_path(previous);
+        if (read_head_slices(folder, [](int) {}).error != slice_error::none)
+            state.SkipWithError("the phantom did not load");
 }
 
 // Every benchmark at one thread first, then at all threads: an idle OpenMP
@@ -144,12 +116,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "crane-bench: %s\n", error.c_str());
         return 1;
     }
-    {
-        console_silenced quiet;
-        const fs::path previous = fs::current_path();
-        fs::current_path(data_folder);
-        load_head_volume();
-        fs::current_path(previous);
+    if (read_head_slices((data_folder / "fullHead").string(), [](int) {}).error != slice_error::none) {
+        std::fprintf(stderr, "crane-bench: the phantom did not load\n");
+        return 1;
     }
     all_threads();
     register_all();

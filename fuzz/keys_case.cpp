@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "app/controls.h"
-#include "render/render.h"
-#include "volume/volume.h"
+#include "app/view_state.h"
+#include "app/viewer.h"
+#include "render/frame.h"
+#include "volume/voxel_store.h"
 
 namespace {
 
@@ -28,7 +30,7 @@ struct view {
     bool operator==(const view&) const = default;
 };
 
-view current_view()
+view view_now()
 {
     return {render_mode,   start_layer,       slice_index, win_width, win_height,
             surface_level, density_threshold, angle_a,     angle_b,   image};
@@ -92,19 +94,22 @@ std::string check_grids()
 
 std::string replay(byte_reader& in)
 {
+    // The viewer's path from a key to a picture, without its console lines.
     const int width = in.next() % 49, height = in.next() % 49;
-    resize_view(width, height);
+    win_width = width;
+    win_height = height;
+    render_view();
     if (std::string broken = check_view(width, height, 0); !broken.empty()) return broken + " (the reshape)";
     for (int n = 0; n < most_keys && in.at < in.size; ++n) {
         const unsigned char key = in.next();
-        const view before = current_view();
-        const bool go_on = apply_key(key);
-        if (go_on != (key != 27))
-            return "apply_key(" + std::to_string(key) + ") returned " + (go_on ? "true" : "false");
+        const view before = view_now();
+        const bool go_on = apply_key(key) != key_effect::quit;
+        if (go_on != (key != 27)) return "apply_key(" + std::to_string(key) + ") " + (go_on ? "went on" : "quit");
         if (!go_on) {
-            if (!(current_view() == before)) return "Escape changed the view";
+            if (!(view_now() == before)) return "Escape changed the view";
             break;
         }
+        render_view();
         if (std::string broken = check_view(width, height, key); !broken.empty()) return broken;
     }
     return check_grids();
@@ -135,6 +140,7 @@ std::string run_keys_case(const std::uint8_t* data, std::size_t size)
                 volume[voxel_index(x, y, z)] = volume_source[voxel_index(x, y, z)] =
                     small_head_density(x, y, z, dim_x, dim_y, dim_z);
     max_density = 4095;
+    volume_angle_a = volume_angle_b = 0.0f;
 
     // As the viewer starts: the first image was made at 256 x 256.
     reset_view_state();

@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "volume/volume.h"
+#include "volume/slice_format.h"
+#include "volume/slice_loader.h"
+#include "volume/voxel_store.h"
 
 namespace fs = std::filesystem;
 
@@ -62,7 +64,8 @@ struct contents {
         if (period == 0) return;
         for (std::size_t j = 0; j < bytes.size(); ++j) bytes[j] = pattern[j % period];
         for (std::size_t s = 0; s < period; ++s) {
-            const int d = int((pattern[s] | unsigned(pattern[(s + 1) % period]) << 8) & density_mask);
+            const unsigned char word[2] = {pattern[s], pattern[(s + 1) % period]};
+            const int d = int(decode_word(word) & density_mask);
             int& m = s % 2 ? max_odd : max_even;
             m = std::max(m, d);
         }
@@ -73,7 +76,7 @@ struct contents {
     int density(std::size_t offset, int row, int col) const
     {
         const std::size_t at = offset + (std::size_t(row) * slice_side + col) * 2;
-        return int((bytes[at] | unsigned(bytes[at + 1]) << 8) & density_mask);
+        return int(decode_word(&bytes[at]) & density_mask);
     }
 
     // A whole slice holds 65,536 words, at least two periods of a pattern
@@ -152,7 +155,7 @@ std::string check_grids(const slice_files& files, const contents& c, std::size_t
     const int first_bad = first_unloadable(files);
     const int expected = first_bad > slice_count ? 0 : -1;
     if (result != expected)
-        return "load_head_volume_from returned " + std::to_string(result) + ", expected " + std::to_string(expected) +
+        return "read_head_slices returned " + std::to_string(result) + ", expected " + std::to_string(expected) +
                (expected ? " (headsq." + std::to_string(first_bad) + " is " + kind_names[files[first_bad].kind] + ")"
                          : std::string(" (all 94 files complete)"));
     if (result == 0 && (dim_x != 256 || dim_y != 94 || dim_z != 256))
@@ -235,10 +238,10 @@ std::string run_loader_case(const std::uint8_t* data, std::size_t size, const st
     };
     if (std::any_of(files.begin() + 1, files.end(), [](const slice_file& f) { return f.kind == link_entry; }))
         make("target", {complete, 0}, 0);
-    for (int i = 1; i <= slice_count; ++i) make("headsq." + std::to_string(i), files[i], c.offset(shift, i));
+    for (int i = 1; i <= slice_count; ++i) make(slice_file_name(i), files[i], c.offset(shift, i));
 
     if (broken.empty()) {
-        const int result = load_head_volume_from(folder.c_str());
+        const int result = read_head_slices(folder, [](int) {}).error == slice_error::none ? 0 : -1;
         broken = check_grids(files, c, shift, result);
     }
 

@@ -1,12 +1,16 @@
-// The keyboard controls and the command line, without a window.
+// The keyboard controls, the path from a key to a picture, and the command
+// line, without a window.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "app/controls.h"
-#include "render/render.h"
+#include "app/startup.h"
+#include "app/view_state.h"
+#include "app/viewer.h"
+#include "render/frame.h"
 #include "test_support.h"
-#include "volume/volume.h"
+#include "volume/voxel_store.h"
 
 namespace {
 
@@ -18,7 +22,7 @@ struct key_result {
 key_result press(unsigned char key)
 {
     key_result r;
-    r.out = capture_stdout([&] { r.err = capture_stderr([&] { r.go_on = apply_key(key); }); });
+    r.out = capture_stdout([&] { r.err = capture_stderr([&] { r.go_on = handle_key(key); }); });
     return r;
 }
 
@@ -26,7 +30,7 @@ class KeysTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        reset_viewer_state();
+        reset_viewer();
         fill_volume(16, 9, 20, [](int x, int y, int z) { return (x + y + z) * 50; });
         win_width = 24;
         win_height = 10;
@@ -100,6 +104,30 @@ TEST_F(KeysTest, RotationKeysTurnTheVolumeFromItsSource)
     press('m');
     press('k');  // back to the same angles
     EXPECT_TRUE(std::equal(turned.begin(), turned.end(), volume));
+    // o then l leave angle_a at 1.4901161e-9, not 0: still a turn.
+    press('o');
+    press('l');
+    EXPECT_EQ(volume_angle_a, 1.4901161e-9f);
+}
+
+TEST_F(KeysTest, KeysOnlyChangeTheViewStateTheImageComesAfter)
+{
+    // apply_key alone neither renders, nor turns the volume, nor prints.
+    fit_image_to_window();
+    image.assign(image.size(), 7);
+    const std::string out = capture_stdout([] {
+        EXPECT_EQ(apply_key('m'), key_effect::redraw);
+        EXPECT_EQ(apply_key('s'), key_effect::threshold_moved);
+        EXPECT_EQ(apply_key('c'), key_effect::slice_moved);
+        EXPECT_EQ(apply_key(27), key_effect::quit);
+    });
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(volume_angle_b, 0.0f);
+    EXPECT_EQ(pixel_at(10, 5), (rgb{7, 7, 7}));
+    // The picture follows the state: the volume is turned, then rendered.
+    render_view();
+    EXPECT_EQ(volume_angle_b, angle_b);
+    EXPECT_NE(pixel_at(10, 5), (rgb{7, 7, 7}));
 }
 
 TEST_F(KeysTest, ThresholdAndLevelDrivenFarStayWellDefined)

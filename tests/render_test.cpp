@@ -6,10 +6,11 @@
 #include <limits>
 #include <string>
 
-#include "app/controls.h"
+#include "app/view_state.h"
+#include "app/viewer.h"
 #include "render/render.h"
 #include "test_support.h"
-#include "volume/volume.h"
+#include "volume/voxel_store.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ voxel_position map(int col, int row)
 
 TEST(PixelMapping, StretchesTheExtentOverTheWindow)
 {
-    reset_viewer_state();
+    reset_viewer();
     dim_x = 256;
     dim_y = 94;
     dim_z = 256;
@@ -62,7 +63,7 @@ TEST(PixelMapping, StretchesTheExtentOverTheWindow)
 
 class SurfaceTest : public testing::Test {
 protected:
-    void SetUp() override { reset_viewer_state(); }
+    void SetUp() override { reset_viewer(); }
     double cast(int x, int y, double level, int start = 0, double fx = 0, double fy = 0)
     {
         return cast_surface_ray(start, x, y, fx, fy, level, &shade);
@@ -159,8 +160,7 @@ TEST_F(SurfaceTest, ImageHasABlackGuardBorderAndShadedColours)
     // along z, so every traced pixel is (255, 150, 100) at full shade.
     fill_volume(10, 6, 5, [](int, int, int z) { return z >= 2 ? 1000 : 0; });
     set_window(10, 6);
-    const std::string out = capture_stdout([] { render_surface(0, 10, 0, 6, 0, 1100.0); });
-    EXPECT_EQ(out, "1100.000000\n");
+    render_surface(0, 10, 0, 6, 0, 1100.0);
     for (int row = 0; row < 6; ++row)
         for (int col = 0; col < 10; ++col) {
             const bool traced = col >= 1 && col <= 7 && row >= 1 && row <= 3;
@@ -173,26 +173,28 @@ TEST_F(SurfaceTest, ShadeTruncatesEachChannelAndLowHitsAreBlack)
     // Shade 300 / sqrt(100^2 + 300^2) = 0.9487: 255 -> 241.9 -> 241.
     fill_volume(8, 5, 4, [](int x, int, int z) { return 100 * x + (z == 0 ? 850 : 1150); });
     set_window(8, 5);
-    capture_stdout([] { render_surface(0, 8, 0, 5, 0, 1100.0); });
+    render_surface(0, 8, 0, 5, 0, 1100.0);
     EXPECT_EQ(pixel_at(2, 2), (rgb{241, 142, 94}));
     // A hit of exactly 400 (level 700, band 300 .. 1100) is black.
     fill_volume(8, 5, 2, [](int, int, int z) { return z == 0 ? 400 : 900; });
-    capture_stdout([] { render_surface(0, 8, 0, 5, 0, 700.0); });
+    render_surface(0, 8, 0, 5, 0, 700.0);
     EXPECT_EQ(pixel_at(2, 2), (rgb{0, 0, 0}));
 }
 
-TEST_F(SurfaceTest, ReversedRectangleFillsTheSamePixelsAndEmptyOneStillPrints)
+TEST_F(SurfaceTest, ReversedRectangleFillsTheSamePixelsAndAnEmptyOneNone)
 {
     fill_volume(10, 6, 5, [](int, int, int z) { return z >= 2 ? 1000 : 0; });
     set_window(10, 6);
     image.assign(image.size(), 7);
-    capture_stdout([] { render_surface(6, 2, 4, 1, 0, 1100.0); });
+    render_surface(6, 2, 4, 1, 0, 1100.0);
     for (int row = 0; row < 6; ++row)
         for (int col = 0; col < 10; ++col) {
             const bool inside = col >= 2 && col < 6 && row >= 1 && row < 4;
             EXPECT_EQ(pixel_at(col, row), (inside ? rgb{255, 150, 100} : rgb{7, 7, 7}));
         }
-    EXPECT_EQ(capture_stdout([] { render_surface(3, 3, 0, 6, 0, -250.5); }), "-250.500000\n");
+    image.assign(image.size(), 7);
+    render_surface(3, 3, 0, 6, 0, 1100.0);
+    EXPECT_EQ(pixel_at(3, 2), (rgb{7, 7, 7}));
 }
 
 // ------------------------------------------------------------- accumulation
@@ -209,7 +211,7 @@ TEST(AccumulationColours, ScaleAtTheDefaultThreshold)
 
 class AccumulationTest : public testing::Test {
 protected:
-    void SetUp() override { reset_viewer_state(); }
+    void SetUp() override { reset_viewer(); }
 };
 
 TEST_F(AccumulationTest, RayStopsAtTheThresholdButNotOnIt)
@@ -276,7 +278,7 @@ class SliceTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        reset_viewer_state();
+        reset_viewer();
         // Plane z = 1 of a 4 x 3 x 2 volume; its largest sample is 1000.
         fill_volume(4, 3, 2, [](int x, int y, int z) {
             if (z == 0) return 4000;
@@ -330,7 +332,7 @@ TEST(RenderDriver, SplitViewAtAnOddWidthGivesTheRightHalfTheExtraColumn)
 {
     // Empty volume: the surface half is black, the accumulation half at a
     // negative threshold is the border colour (193, 0, 254).
-    reset_viewer_state();
+    reset_viewer();
     render_mode = 2;
     density_threshold = -100.0;
     set_window(257, 3);
@@ -345,9 +347,22 @@ TEST(RenderDriver, SplitViewAtAnOddWidthGivesTheRightHalfTheExtraColumn)
     }
 }
 
+TEST(RenderDriver, OneImageWritesTheLevelOnlyWhenItDrawsASurface)
+{
+    reset_viewer();
+    set_window(12, 5);
+    for (int mode : {0, 1, 2, 3}) {
+        render_mode = mode;
+        std::string err;
+        const std::string out = capture_stdout([&] { err = capture_stderr([] { compute_image(); }); });
+        EXPECT_EQ(out, mode == 0 || mode == 2 ? "1100.000000\n" : "") << mode;
+        EXPECT_EQ(err, "\nCalcul d'image fini\n") << mode;
+    }
+}
+
 TEST(RenderDriver, ReshapeRecomputesAtTheNewSize)
 {
-    reset_viewer_state();
+    reset_viewer();
     render_mode = 1;
     density_threshold = -100.0;
     const std::string err = capture_stderr([] { resize_view(300, 7); });

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <random>
 
-#include "app/controls.h"
-#include "render/render.h"
-#include "volume/volume.h"
+#include "render/frame.h"
+#include "volume/slice_format.h"
+#include "volume/voxel_store.h"
 
 namespace fs = std::filesystem;
 
@@ -40,25 +40,11 @@ void write_slices(const fs::path& folder, int first, int last, const std::functi
     fs::create_directories(folder);
     std::vector<std::uint8_t> bytes(slice_bytes);
     for (int n = first; n <= last; ++n) {
-        for (int row = 0; row < 256; ++row)
-            for (int col = 0; col < 256; ++col) {
-                const std::uint16_t w = word(n, row, col);
-                bytes[(row * 256 + col) * 2] = std::uint8_t(w & 0xFF);
-                bytes[(row * 256 + col) * 2 + 1] = std::uint8_t(w >> 8);
-            }
-        write_file(folder / ("headsq." + std::to_string(n)), bytes);
+        for (int row = 0; row < slice_side; ++row)
+            for (int col = 0; col < slice_side; ++col)
+                encode_word(word(n, row, col), &bytes[(row * slice_side + col) * 2]);
+        write_file(slice_path(folder.string(), n), bytes);
     }
-}
-
-void reset_viewer_state()
-{
-    std::fill(std::begin(volume), std::end(volume), 0);
-    std::fill(std::begin(volume_source), std::end(volume_source), 0);
-    dim_x = dim_y = dim_z = 0;
-    max_density = 0;
-    reset_view_state();
-    win_width = win_height = 256;
-    image.assign(std::size_t(256) * 256 * 3, 0);
 }
 
 void fill_volume(int nx, int ny, int nz, const std::function<int(int, int, int)>& value)

@@ -26,9 +26,6 @@ void write_file(const std::filesystem::path& path, const std::vector<std::uint8_
 void write_slices(const std::filesystem::path& folder, int first, int last,
                   const std::function<std::uint16_t(int n, int row, int col)>& word);
 
-// Zeroes both grids and every piece of global state that the viewer keeps.
-void reset_viewer_state();
-
 // Sets the extents and fills the volume (and its source copy) inside them
 // with value(x, y, z).
 void fill_volume(int nx, int ny, int nz, const std::function<int(int x, int y, int z)>& value);

@@ -5,13 +5,18 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <string>
 
-#include "app/controls.h"
+#include "app/startup.h"
+#include "app/viewer.h"
 #include "test_support.h"
-#include "volume/volume.h"
+#include "volume/lanes.h"
+#include "volume/rotation.h"
+#include "volume/slice_format.h"
+#include "volume/voxel_store.h"
 
 namespace fs = std::filesystem;
 
@@ -47,7 +52,7 @@ std::string dots(int n) { return std::string(std::size_t(n), '.'); }
 
 class LoaderTest : public testing::Test {
 protected:
-    void SetUp() override { reset_viewer_state(); }
+    void SetUp() override { reset_viewer(); }
     temp_folder tmp;
     fs::path head() const { return tmp.path / "fullHead"; }
 };
@@ -144,7 +149,7 @@ TEST_F(LoaderTest, ShortOrUnreadableSliceIsAnErrorNotStaleData)
     EXPECT_EQ(at(9, 44, 8), 0);
 
     // An empty file, and a folder in place of a file, are unreadable too.
-    reset_viewer_state();
+    reset_viewer();
     fs::resize_file(head() / "headsq.50", slice_bytes);
     fs::resize_file(head() / "headsq.1", 0);
     l = load_in(tmp.path);
@@ -203,7 +208,7 @@ TEST_F(LoaderTest, LongerSliceKeepsOnlyItsFirstWords)
 
 TEST(SphereHook, LeavesTheStoreEmptyAndSilent)
 {
-    reset_viewer_state();
+    reset_viewer();
     char title[8];
     const std::string out = capture_stdout([&] {
         const std::string err = capture_stderr([&] { EXPECT_EQ(prepare_volume(data_source::sphere, title), 0); });
@@ -222,7 +227,7 @@ protected:
     // extents that the rotation must never touch.
     void SetUp() override
     {
-        reset_viewer_state();
+        reset_viewer();
         fill_volume(12, 7, 10, [](int x, int y, int z) { return 100 + x * 97 + y * 13 + z * 5; });
         volume[voxel_index(12, 3, 3)] = -7;
         volume[voxel_index(3, 7, 3)] = -7;
@@ -285,9 +290,43 @@ TEST_F(RotationTest, NotANumberEmptiesTheExtents)
     EXPECT_EQ(at(12, 3, 3), -7);
 }
 
+TEST_F(RotationTest, TurnVolumeResamplesOnlyForANewTurnAndZeroIsAsLoaded)
+{
+    turn_volume(0.3f, -0.2f);
+    EXPECT_EQ(volume_angle_a, 0.3f);
+    EXPECT_EQ(volume_angle_b, -0.2f);
+    const int turned = at(5, 3, 4);
+    volume[voxel_index(5, 3, 4)] = -5;  // the same turn again computes nothing
+    turn_volume(0.3f, -0.2f);
+    EXPECT_EQ(at(5, 3, 4), -5);
+    turn_volume(0.3f, 0.2f);
+    EXPECT_NE(at(5, 3, 4), -5);
+    turn_volume(0.3f, -0.2f);
+    EXPECT_EQ(at(5, 3, 4), turned);
+    // Back at (0, 0) the volume is the source again, far planes included
+    // (rotate_volume at zero angles would clear them), and nothing beyond
+    // the extents is touched.
+    turn_volume(0.0f, 0.0f);
+    for (int x = 0; x < 12; ++x)
+        for (int y = 0; y < 7; ++y)
+            for (int z = 0; z < 10; ++z) ASSERT_EQ(at(x, y, z), source_at(x, y, z));
+    EXPECT_EQ(at(12, 3, 3), -7);
+}
+
+TEST(LaneSets, TheBestSetRunsUnlessALesserOneIsAsked)
+{
+    if (std::getenv("CRANE_SIMD")) GTEST_SKIP() << "CRANE_SIMD is set";
+    EXPECT_EQ(lane_isa(), best_isa());
+    isa set = isa::avx512;
+    EXPECT_TRUE(parse_isa("plain", set));
+    EXPECT_EQ(set, isa::sse2);
+    EXPECT_FALSE(parse_isa("neon", set));
+    EXPECT_STREQ(isa_name(isa::avx2), "avx2");
+}
+
 TEST(RotationEmpty, VisitsNothing)
 {
-    reset_viewer_state();
+    reset_viewer();
     volume[0] = 5;
     rotate_volume(0.5f, 0.5f);
     EXPECT_EQ(volume[0], 5);

@@ -1,27 +1,16 @@
-// Start-up and keyboard logic of the viewer, free of any window system so
-// that the headless snapshot tool and the tests run the very same code.
+// The keyboard controls: what each key does to the view state.
 #pragma once
 
-#include "app/view_state.h"
+// What a key press asks of the viewer once the view state has changed.
+enum class key_effect {
+    quit,             // Escape: nothing changed; the viewer ends
+    redraw,           // a new image (also for keys that change nothing)
+    slice_moved,      // a new image, after saying the slice index
+    threshold_moved,  // a new image, after saying the threshold
+};
 
-// What the command line asks for.
-enum class data_source { head, sphere, usage };
-
-// Examines argv[1] only: none means the head scan, 1 the sphere hook, anything
-// else prints the usage text on standard error.
-data_source parse_command_line(int argc, char** argv);
-
-// Announces and prepares the chosen volume, copying the window title into
-// title (room for 8 bytes). Returns 0, or -1 when the head scan failed to load.
-int prepare_volume(data_source source, char* title);
-
-// Puts the view state back to that of a fresh start.
-void reset_view_state();
-
-// Applies one key press: the view-state change (and the volume rotation for
-// o, l, m, k), then the recompute of the image. Returns false for Escape,
-// which changes nothing and asks the caller to end.
-bool apply_key(unsigned char key);
-
-// Adopts a new window size and recomputes the image at it.
-void resize_view(int width, int height);
+// Applies one key to the view state: + and - move the start layer (kept
+// within the volume), q and w the surface level, s and x the threshold, c
+// and d the slice, r the mode, o, l, m and k the angles. Prints nothing and
+// renders nothing.
+key_effect apply_key(unsigned char key);

@@ -5,9 +5,10 @@
 
 #include <cstdlib>
 
-#include "app/controls.h"
+#include "app/view_state.h"
+#include "app/viewer.h"
 #include "overlay/legend.h"
-#include "render/render.h"
+#include "render/frame.h"
 
 int vp_x, vp_w, vp_y, vp_h;
 
@@ -53,6 +54,6 @@ void reshape(int width, int height)
 
 void keyboard(unsigned char key, int, int)
 {
-    if (!apply_key(key)) std::exit(0);
+    if (!handle_key(key)) std::exit(0);
     glutPostRedisplay();
 }

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "render/render.h"
-#include "volume/volume.h"
+#include "volume/lanes.h"
+#include "volume/voxel_store.h"
 
 inline double sample(int x, int y, int z) { return volume[voxel_index(x, y, z)]; }
 
@@ -119,31 +120,10 @@ inline __attribute__((always_inline)) double surface_shade(int x, int y, int z, 
     return length > 0 ? GZ / length : 0.0;  // no gradient at all: no shade
 }
 
-// Image rows that map to the same voxel row y differ only in their weight
-// fy, so they share the blends along x of every layer: the kernels work on
-// batches of up to batch_rows such rows.
-constexpr int batch_rows = 8;
-struct row_batch {
-    int row0, row1;  // row0 <= row < row1, all on one voxel row
-};
-
-// The batches that cover the rows y0 <= row < y1, in order.
-std::vector<row_batch> row_batches(int y0, int y1);
-
-// Batch kernels, one copy per instruction set: the pixels x0 <= col < x1 of
-// the batch's rows.
-#define declare_batch_kernels                                                                                          \
+// Batch kernels, one copy per instruction set (ray_lanes.inc): the pixels
+// x0 <= col < x1 of the batch's rows.
+#define ray_kernels                                                                                                    \
     void surface_batch(row_batch rows, int x0, int x1, int start_layer, double level);                                 \
     void accumulation_batch(row_batch rows, int x0, int x1, int start_layer, double threshold);
-namespace lanes_plain {
-declare_batch_kernels
-}
-#if defined(__x86_64__)
-namespace lanes_avx2 {
-declare_batch_kernels
-}
-namespace lanes_avx512 {
-declare_batch_kernels
-}
-#endif
-#undef declare_batch_kernels
+declare_lane_kernels(ray_kernels)
+#undef ray_kernels

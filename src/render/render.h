@@ -1,25 +1,26 @@
-// Image synthesis: the frame, the pixel-to-volume mapping and the three
-// renderers (shaded surface, accumulated density, grey slice).
+// Image synthesis: the three renderers (shaded surface, accumulated density,
+// grey slice) and the driver that fills the frame for a view. They read the
+// voxel store and write only the frame (render/frame.h); nothing here
+// prints.
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
-// The frame: win_width x win_height RGB pixels, bottom row first, no row gap.
-// Pixel (col, row) starts at byte (row * win_width + col) * 3.
-extern std::vector<std::uint8_t> image;
-extern int win_width, win_height;
+#include "render/frame.h"
 
-// Grows or shrinks image to hold exactly win_width x win_height pixels.
-void fit_image_to_window();
+// What a view asks of the renderers.
+struct view_parameters {
+    int render_mode;           // 0 surface, 1 accumulation, 2 split, 3 slice
+    int start_layer;           // first z layer of every ray
+    double surface_level;      // centre of the surface density band
+    double density_threshold;  // accumulation cut-off and colour span
+    int slice_index;           // z plane of the slice view
+};
 
-// Renders the whole frame for the current view state, then reports it on
-// standard error.
-void compute_image();
-
-// Maps a pixel to the voxel column it shows: the whole x-y extent of the
-// volume is stretched over the window. fx, fy are the fractions in [0, 1).
-void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, double* fy_out);
+// Fills the frame, sized to the window, for the view: mode 0 the surface
+// over the whole window, 1 the accumulation, 2 the surface on the left half
+// and the accumulation on the right, 3 the slice.
+void render_frame(const view_parameters& view);
 
 // Shaded surface: the first layer whose blended density lies strictly within
 // 400 of level. Pixel rectangle: x0 <= col < x1, y0 <= row < y1.

@@ -1,6 +1,6 @@
 // Slice viewer: one z plane of the volume in grey over the whole window.
 #include "render/render.h"
-#include "volume/volume.h"
+#include "volume/voxel_store.h"
 
 namespace {
 

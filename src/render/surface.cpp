@@ -3,7 +3,6 @@
 // far the density gradient points along the ray.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "render/rays.h"
 #include "render/render.h"
@@ -35,7 +34,6 @@ void render_surface(int x0, int x1, int y0, int y1, int start_layer, double leve
 {
     if (y1 < y0) std::swap(y0, y1);
     if (x1 < x0) std::swap(x0, x1);
-    std::printf("%f\n", level);
     // No column, no pixel: the batches would map their rows through column 0,
     // which a window 0 pixels wide does not have (a division by zero).
     if (x0 == x1) return;

@@ -1,12 +1,34 @@
-// Chooses the instruction set of the eight-lane kernels once per run.
+// Chooses the instruction set of the vector kernels once per run.
+#include "volume/lanes.h"
+
 #include <cstdlib>
 #include <cstring>
 
-#include "volume/lanes.h"
+const char* isa_name(isa set)
+{
+    switch (set) {
+    case isa::avx512: return "avx512";
+    case isa::avx2: return "avx2";
+    case isa::sse2: return "sse2";
+    }
+    return "?";
+}
 
-namespace {
+bool parse_isa(const char* name, isa& set)
+{
+    if (std::strcmp(name, "sse2") == 0 || std::strcmp(name, "plain") == 0) {
+        set = isa::sse2;
+    } else if (std::strcmp(name, "avx2") == 0) {
+        set = isa::avx2;
+    } else if (std::strcmp(name, "avx512") == 0) {
+        set = isa::avx512;
+    } else {
+        return false;
+    }
+    return true;
+}
 
-isa best_supported()
+isa best_isa()
 {
 #if defined(__x86_64__)
     __builtin_cpu_init();
@@ -15,18 +37,17 @@ isa best_supported()
         return isa::avx512;
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return isa::avx2;
 #endif
-    return isa::plain;
+    return isa::sse2;
 }
 
-// CRANE_SIMD may ask for a lesser set, never for one the processor lacks.
+namespace {
+
 isa chosen()
 {
-    const isa best = best_supported();
+    const isa best = best_isa();
     const char* asked = std::getenv("CRANE_SIMD");
-    if (!asked) return best;
     isa wanted = best;
-    if (std::strcmp(asked, "plain") == 0) wanted = isa::plain;
-    if (std::strcmp(asked, "avx2") == 0) wanted = isa::avx2;
+    if (!asked || !parse_isa(asked, wanted)) return best;
     return wanted < best ? wanted : best;
 }
 

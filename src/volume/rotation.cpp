@@ -1,52 +1,13 @@
 // Turns the volume by resampling volume_source into volume.
+#include "volume/rotation.h"
+
 #include <algorithm>
+#include <bit>
 #include <cmath>
-#include <cstring>
+#include <cstdint>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
-#include "volume/lanes.h"
-#include "volume/volume.h"
-
-namespace {
-
-inline double source(int x, int y, int z) { return volume_source[voxel_index(x, y, z)]; }
-
-// Upper bounds are strict so that the eight corners stay inside the extents;
-// a NaN fails the first test.
-inline bool inside(float sx, float sy, float sz)
-{
-    return sx >= 0 && sx < float(dim_x - 1) && sy >= 0 && sy < float(dim_y - 1) && sz >= 0 && sz < float(dim_z - 1);
-}
-
-// Trilinear sample of volume_source at an inside point, with the blends along
-// x, then y, then z each computed in double and rounded to float.
-inline int resample(float sx, float sy, float sz)
-{
-    const int ix = int(sx), iy = int(sy), iz = int(sz);
-    const float tx = sx - float(ix), ty = sy - float(iy), tz = sz - float(iz);
-    const double wx = 1.0 - tx, wy = 1.0 - ty, wz = 1.0 - tz;
-
-    const float lx00 = float(wx * source(ix, iy, iz) + source(ix + 1, iy, iz) * tx);
-    const float lx10 = float(wx * source(ix, iy + 1, iz) + source(ix + 1, iy + 1, iz) * tx);
-    const float lx01 = float(wx * source(ix, iy, iz + 1) + source(ix + 1, iy, iz + 1) * tx);
-    const float lx11 = float(wx * source(ix, iy + 1, iz + 1) + source(ix + 1, iy + 1, iz + 1) * tx);
-    const float ly0 = float(wy * lx00 + double(ty) * lx10);
-    const float ly1 = float(wy * lx01 + double(ty) * lx11);
-    const float lz = float(wz * ly0 + double(tz) * ly1);
-    return int(lz);
-}
-
-// The terms of the source point that depend on the layer k alone.
-struct layer_terms {
-    double w_sb[volume_side];    // w * sb
-    double w_sacb[volume_side];  // (sa * cb) * w
-    double w_cacb[volume_side];  // (ca * cb) * w
-};
-
-}  // namespace
+#include "volume/rotation_kernels.h"
+#include "volume/voxel_store.h"
 
 rotation rotation_for(float angle_a, float angle_b)
 {
@@ -72,10 +33,6 @@ int rotated_voxel(const rotation& r, int i, int j, int k)
     return inside(sx, sy, sz) ? resample(sx, sy, sz) : 0;
 }
 
-#define LANE_KERNELS "volume/rotation_lanes.inc"
-#include "volume/each_lane_set.inc"
-#undef LANE_KERNELS
-
 void rotate_volume(float angle_a, float angle_b)
 {
     const rotation r = rotation_for(angle_a, angle_b);
@@ -98,4 +55,36 @@ void rotate_volume(float angle_a, float angle_b)
             const int k0 = kr * run, k1 = std::min(k0 + run, dim_z);
             for (int j = 0; j < dim_y; ++j) dispatch_lanes(rotate_run(r, t, i, j, k0, k1));
         }
+    volume_angle_a = angle_a;
+    volume_angle_b = angle_b;
+}
+
+namespace {
+
+// The same float, bit for bit (so that -0 and NaN are told apart too).
+bool same_angle(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
+
+// volume = volume_source inside the extents; outside, both are 0 already
+// (and stay untouched, so that their pages are never mapped).
+void restore_loaded_volume()
+{
+    for (int x = 0; x < dim_x; ++x)
+        for (int y = 0; y < dim_y; ++y)
+            std::copy_n(&volume_source[voxel_index(x, y, 0)], dim_z, &volume[voxel_index(x, y, 0)]);
+}
+
+}  // namespace
+
+void turn_volume(float angle_a, float angle_b)
+{
+    if (same_angle(angle_a, volume_angle_a) && same_angle(angle_b, volume_angle_b)) return;
+    // The keys never come back to (0, 0) once they have turned the head (a
+    // float plus or minus 0.1 is never 0): only a drag back to where it
+    // started does, and it should show the head as it started.
+    if (angle_a == 0.0f && angle_b == 0.0f && !std::signbit(angle_a) && !std::signbit(angle_b)) {
+        restore_loaded_volume();
+        volume_angle_a = volume_angle_b = 0.0f;
+        return;
+    }
+    rotate_volume(angle_a, angle_b);
 }

@@ -1,18 +1,14 @@
-// CT slice loader and the volume store it fills.
-#include "volume/volume.h"
+// CT slice loader.
+#include "volume/slice_loader.h"
 
-#include <cstdint>
 #include <cstdio>
-#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-int volume_source[volume_elements];
-int volume[volume_elements];
-int dim_x = 0, dim_y = 0, dim_z = 0;
-int max_density = 0;
+#include "volume/slice_format.h"
+#include "volume/voxel_store.h"
 
 namespace {
 
@@ -58,7 +54,7 @@ void store_slice(int n)
 
 }  // namespace
 
-int load_head_volume_from(const char* folder)
+load_outcome read_head_slices(const std::string& folder, const std::function<void(int n)>& slice_stored)
 {
     // While loading, dim_z counts the slices; the axes take their final
     // meaning (slices along y, file rows along z) only once all are read.
@@ -71,29 +67,21 @@ int load_head_volume_from(const char* folder)
         const std::string path = slice_path(folder, i + 1);
         bool regular = false;
         std::FILE* file = open_slice(path.c_str(), regular);
-        if (!file) {
-            std::printf("erreur d'ouverture du fichier %s", path.c_str());
-            return -1;
-        }
+        if (!file) return {slice_error::cannot_open, path};
         // A short slice must not be stored: its missing words would silently
         // keep the previous slice's data.
         const bool complete = read_slice(file, regular);
         std::fclose(file);
-        if (!complete) {
-            std::printf("erreur de lecture du fichier %s", path.c_str());
-            return -1;
-        }
+        if (!complete) return {slice_error::cannot_read, path};
         store_slice(i + 1);
-        std::printf(".");
+        slice_stored(i + 1);
     }
 
     dim_y = slice_count;
     dim_x = slice_side;
     dim_z = slice_side;
-    std::printf("%d\n", max_density);
-    return 0;
+    volume_angle_a = volume_angle_b = 0.0f;  // volume holds the slices as loaded
+    return {};
 }
-
-int load_head_volume() { return load_head_volume_from("fullHead"); }
 
 void make_sphere_volume() {}

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/controls.h"
+#include "app/console.h"
+#include "app/startup.h"
+#include "app/viewer.h"
 #include "png_writer.h"
-#include "render/render.h"
+#include "render/frame.h"
 
 namespace {
 
@@ -88,7 +90,7 @@ bool parse_options(int argc, char** argv, options& opt)
 
 int main(int argc, char** argv)
 {
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    prepare_console();
     options opt;
     if (!parse_options(argc, argv, opt)) {
         print_usage(stderr);
@@ -105,7 +107,7 @@ int main(int argc, char** argv)
     compute_image();
     resize_view(opt.width, opt.height);
     for (const char* key = opt.keys; *key; ++key)
-        if (!apply_key(static_cast<unsigned char>(*key))) break;
+        if (!handle_key(static_cast<unsigned char>(*key))) break;
 
     const std::string error = write_png(opt.out, image.data(), win_width, win_height);
     if (!error.empty()) {

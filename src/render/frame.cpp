@@ -1,0 +1,49 @@
+// The frame and the pixel-to-volume mapping shared by all renderers.
+#include "render/frame.h"
+
+#include "volume/voxel_store.h"
+
+namespace {
+constexpr int initial_side = 256;
+}
+
+std::vector<std::uint8_t> image;
+int win_width = initial_side, win_height = initial_side;
+
+void fit_image_to_window()
+{
+    const std::size_t w = win_width > 0 ? std::size_t(win_width) : 0;
+    const std::size_t h = win_height > 0 ? std::size_t(win_height) : 0;
+    image.resize(w * h * 3);
+}
+
+void reset_frame()
+{
+    win_width = win_height = initial_side;
+    image.clear();
+}
+
+void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, double* fy_out)
+{
+    const int x = (dim_x * col) / win_width;
+    const int y = (dim_y * row) / win_height;
+    *x_out = x;
+    *y_out = y;
+    *fx_out = double(dim_x * col) / win_width - x;
+    *fy_out = double(dim_y * row) / win_height - y;
+}
+
+std::vector<row_batch> row_batches(int y0, int y1)
+{
+    std::vector<row_batch> batches;
+    int previous_y = -1;
+    for (int row = y0; row < y1; ++row) {
+        const int y = (dim_y * row) / win_height;
+        if (batches.empty() || y != previous_y || row - batches.back().row0 == batch_rows)
+            batches.push_back({row, row + 1});
+        else
+            batches.back().row1 = row + 1;
+        previous_y = y;
+    }
+    return batches;
+}

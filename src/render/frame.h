@@ -1,0 +1,32 @@
+// The frame the renderers fill and the mapping from its pixels to the
+// volume. Plain global state, defined in frame.cpp.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// win_width x win_height RGB pixels, bottom row first, no gap between rows:
+// pixel (col, row) starts at byte (row * win_width + col) * 3. The window
+// (or the snapshot tool) shows it as it is.
+extern std::vector<std::uint8_t> image;
+extern int win_width, win_height;  // 256 x 256 at start
+
+// Grows or shrinks image to hold exactly win_width x win_height pixels.
+void fit_image_to_window();
+
+// Back to the state at program start: 256 x 256, no pixels yet.
+void reset_frame();
+
+// Maps a pixel to the voxel column it shows: the whole x-y extent of the
+// volume is stretched over the window. fx, fy are the fractions in [0, 1).
+void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, double* fy_out);
+
+// Image rows that map to the same voxel row y differ only in their weight
+// fy, so the ray kernels take them in batches of up to batch_rows such rows.
+constexpr int batch_rows = 8;
+struct row_batch {
+    int row0, row1;  // row0 <= row < row1, all on one voxel row
+};
+
+// The batches that cover the rows y0 <= row < y1, in order.
+std::vector<row_batch> row_batches(int y0, int y1);

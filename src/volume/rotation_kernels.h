@@ -1,0 +1,48 @@
+// Pieces shared by the plain rotation (rotated_voxel) and its vector
+// kernels (rotation_lanes.inc), which must compute exactly the same values.
+#pragma once
+
+#include "volume/lanes.h"
+#include "volume/rotation.h"
+#include "volume/voxel_store.h"
+
+inline double source(int x, int y, int z) { return volume_source[voxel_index(x, y, z)]; }
+
+// Upper bounds are strict so that the eight corners stay inside the extents;
+// a NaN fails the first test.
+inline bool inside(float sx, float sy, float sz)
+{
+    return sx >= 0 && sx < float(dim_x - 1) && sy >= 0 && sy < float(dim_y - 1) && sz >= 0 && sz < float(dim_z - 1);
+}
+
+// Trilinear sample of volume_source at an inside point, with the blends along
+// x, then y, then z each computed in double and rounded to float.
+inline int resample(float sx, float sy, float sz)
+{
+    const int ix = int(sx), iy = int(sy), iz = int(sz);
+    const float tx = sx - float(ix), ty = sy - float(iy), tz = sz - float(iz);
+    const double wx = 1.0 - tx, wy = 1.0 - ty, wz = 1.0 - tz;
+
+    const float lx00 = float(wx * source(ix, iy, iz) + source(ix + 1, iy, iz) * tx);
+    const float lx10 = float(wx * source(ix, iy + 1, iz) + source(ix + 1, iy + 1, iz) * tx);
+    const float lx01 = float(wx * source(ix, iy, iz + 1) + source(ix + 1, iy, iz + 1) * tx);
+    const float lx11 = float(wx * source(ix, iy + 1, iz + 1) + source(ix + 1, iy + 1, iz + 1) * tx);
+    const float ly0 = float(wy * lx00 + double(ty) * lx10);
+    const float ly1 = float(wy * lx01 + double(ty) * lx11);
+    const float lz = float(wz * ly0 + double(tz) * ly1);
+    return int(lz);
+}
+
+// The terms of the source point that depend on the layer k alone, computed
+// once per rotation.
+struct layer_terms {
+    double w_sb[volume_side];    // w * sb
+    double w_sacb[volume_side];  // (sa * cb) * w
+    double w_cacb[volume_side];  // (ca * cb) * w
+};
+
+// The kernel, one copy per instruction set: the layers k0 <= k < k1 of the
+// volume column (i, j).
+#define rotation_kernels void rotate_run(const rotation& r, const layer_terms& t, int i, int j, int k0, int k1);
+declare_lane_kernels(rotation_kernels)
+#undef rotation_kernels

@@ -1,0 +1,6 @@
+// The rotation kernel, compiled once per instruction set.
+#include "volume/rotation_kernels.h"
+
+#define LANE_KERNELS "volume/rotation_lanes.inc"
+#include "volume/each_lane_set.inc"
+#undef LANE_KERNELS
