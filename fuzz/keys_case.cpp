@@ -8,6 +8,8 @@
 #include "app/view_state.h"
 #include "app/viewer.h"
 #include "render/frame.h"
+#include "volume/rotation.h"
+#include "volume/volume_runs.h"
 #include "volume/voxel_store.h"
 
 namespace {
@@ -40,8 +42,8 @@ void zero_corner()
 {
     for (int x = 0; x <= largest_extent; ++x)
         for (int y = 0; y <= largest_extent; ++y) {
-            std::memset(&volume[voxel_index(x, y, 0)], 0, (largest_extent + 1) * sizeof(int));
-            std::memset(&volume_source[voxel_index(x, y, 0)], 0, (largest_extent + 1) * sizeof(int));
+            std::memset(&volume[voxel_index(x, y, 0)], 0, (largest_extent + 1) * sizeof(stored_density));
+            std::memset(&volume_source[voxel_index(x, y, 0)], 0, (largest_extent + 1) * sizeof(stored_density));
         }
 }
 
@@ -64,6 +66,7 @@ std::string check_view(int width, int height, unsigned char key)
     if (render_mode < 0 || render_mode > 3) return "render_mode " + std::to_string(render_mode) + after;
     if (start_layer < -1 || start_layer > std::max(dim_z - 1, 0))
         return "start_layer " + std::to_string(start_layer) + " with dim_z " + std::to_string(dim_z) + after;
+    if (rotation_key(key)) complete_volume();  // the image resampled only what its rays reached
     if (rotation_key(key))
         for (int x = 0; x < dim_x; ++x)
             for (int y = 0; y < dim_y; ++y)
@@ -77,6 +80,7 @@ std::string check_view(int width, int height, unsigned char key)
 // The rotation writes inside the extents only and never the source.
 std::string check_grids()
 {
+    complete_volume();
     for (int x = 0; x <= largest_extent; ++x)
         for (int y = 0; y <= largest_extent; ++y)
             for (int z = 0; z <= largest_extent; ++z) {
@@ -138,9 +142,9 @@ std::string run_keys_case(const std::uint8_t* data, std::size_t size)
         for (int y = 0; y < dim_y; ++y)
             for (int z = 0; z < dim_z; ++z)
                 volume[voxel_index(x, y, z)] = volume_source[voxel_index(x, y, z)] =
-                    small_head_density(x, y, z, dim_x, dim_y, dim_z);
+                    stored_density(small_head_density(x, y, z, dim_x, dim_y, dim_z));
     max_density = 4095;
-    volume_angle_a = volume_angle_b = 0.0f;
+    grids_written();  // no turn; the density bounds of these samples
 
     // As the viewer starts: the first image was made at 256 x 256.
     reset_view_state();

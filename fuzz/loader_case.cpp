@@ -117,8 +117,8 @@ void zero_planes(int y0, int y1)  // y0 <= y < y1, every x and z
     if (y1 <= y0) return;
     const std::size_t count = std::size_t(y1 - y0) * volume_side;
     for (int x = 0; x < volume_side; ++x) {
-        std::memset(&volume[voxel_index(x, y0, 0)], 0, count * sizeof(int));
-        std::memset(&volume_source[voxel_index(x, y0, 0)], 0, count * sizeof(int));
+        std::memset(&volume[voxel_index(x, y0, 0)], 0, count * sizeof(stored_density));
+        std::memset(&volume_source[voxel_index(x, y0, 0)], 0, count * sizeof(stored_density));
     }
 }
 

@@ -216,15 +216,15 @@ protected:
 
 TEST_F(AccumulationTest, RayStopsAtTheThresholdButNotOnIt)
 {
-    // Each layer adds exactly 1000 at fx = fy = 0.
-    fill_volume(6, 5, 4, [](int, int, int) { return 100000; });
-    EXPECT_EQ(accumulate_ray(0, 2, 2, 0, 0, 4000), 4000.0);  // ends exactly on it
-    EXPECT_EQ(accumulate_ray(0, 2, 2, 0, 0, 3500), 3500.0);  // passes it: the threshold
-    EXPECT_EQ(accumulate_ray(1, 2, 2, 0, 0, 4000), 3000.0);
-    EXPECT_EQ(accumulate_ray(4, 2, 2, 0, 0, 4000), 0.0);  // no layer left
-    EXPECT_EQ(accumulate_ray(0, 3, 3, 0, 0, 4000), 0.0);  // y = dim_y - 2 is refused
-    EXPECT_EQ(accumulate_ray(0, 4, 2, 0, 0, 4000), 0.0);  // x = dim_x - 2 too
-    EXPECT_EQ(accumulate_ray(0, 0, 2, 0, 0, 4000), 0.0);  // and x = 0
+    // Each layer adds exactly 40 at fx = fy = 0.
+    fill_volume(6, 5, 4, [](int, int, int) { return 4000; });
+    EXPECT_EQ(accumulate_ray(0, 2, 2, 0, 0, 160), 160.0);  // ends exactly on it
+    EXPECT_EQ(accumulate_ray(0, 2, 2, 0, 0, 140), 140.0);  // passes it: the threshold
+    EXPECT_EQ(accumulate_ray(1, 2, 2, 0, 0, 160), 120.0);
+    EXPECT_EQ(accumulate_ray(4, 2, 2, 0, 0, 160), 0.0);  // no layer left
+    EXPECT_EQ(accumulate_ray(0, 3, 3, 0, 0, 160), 0.0);  // y = dim_y - 2 is refused
+    EXPECT_EQ(accumulate_ray(0, 4, 2, 0, 0, 160), 0.0);  // x = dim_x - 2 too
+    EXPECT_EQ(accumulate_ray(0, 0, 2, 0, 0, 160), 0.0);  // and x = 0
 }
 
 TEST_F(AccumulationTest, BlendWeighsTheFarCornersByTheFractions)

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "render/frame.h"
+#include "volume/rotation.h"
 #include "volume/slice_format.h"
 #include "volume/voxel_store.h"
 
@@ -55,7 +56,8 @@ void fill_volume(int nx, int ny, int nz, const std::function<int(int, int, int)>
     for (int x = 0; x < nx; ++x)
         for (int y = 0; y < ny; ++y)
             for (int z = 0; z < nz; ++z)
-                volume[voxel_index(x, y, z)] = volume_source[voxel_index(x, y, z)] = value(x, y, z);
+                volume[voxel_index(x, y, z)] = volume_source[voxel_index(x, y, z)] = stored_density(value(x, y, z));
+    grids_written();
 }
 
 std::string capture_stdout(const std::function<void()>& f)

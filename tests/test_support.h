@@ -27,7 +27,7 @@ void write_slices(const std::filesystem::path& folder, int first, int last,
                   const std::function<std::uint16_t(int n, int row, int col)>& word);
 
 // Sets the extents and fills the volume (and its source copy) inside them
-// with value(x, y, z).
+// with value(x, y, z), which must fit a stored density; then grids_written.
 void fill_volume(int nx, int ny, int nz, const std::function<int(int x, int y, int z)>& value);
 
 // Runs f with standard output captured and returns what it printed.

@@ -10,7 +10,7 @@
 
 void render_view()
 {
-    turn_volume(angle_a, angle_b);
+    turn_volume_lazily(angle_a, angle_b);  // the renderers resample what their rays reach
     render_frame(current_view());
 }
 

@@ -2,7 +2,7 @@
 // picture, shared by the window (window.cpp) and crane-snapshot.
 //
 //   key -> apply_key (the view state changes) -> its console line
-//       -> compute_image: turn_volume to the view's angles, render_frame
+//       -> compute_image: turn_volume_lazily to the view's angles, render_frame
 //          for the view, "Calcul d'image fini"
 //       -> the caller shows image (the window redraws, the tool saves it).
 #pragma once

@@ -1,4 +1,5 @@
 // The row kernels of the ray renderers, compiled once per instruction set.
+#include <algorithm>
 #include <cstdint>
 
 #include "render/rays.h"

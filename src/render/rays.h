@@ -1,5 +1,7 @@
 // Pieces shared by the plain ray functions and their vector batch kernels,
-// which must compute exactly the same values.
+// which must compute exactly the same values. The plain functions read
+// volume as it is (they are the definition, for a volume whose runs are all
+// ready); the kernels make ready the runs they read (volume/volume_runs.h).
 #pragma once
 
 #include <cmath>
@@ -7,7 +9,9 @@
 #include <vector>
 
 #include "render/render.h"
+#include "volume/brick_bounds.h"
 #include "volume/lanes.h"
+#include "volume/volume_runs.h"
 #include "volume/voxel_store.h"
 
 inline double sample(int x, int y, int z) { return volume[voxel_index(x, y, z)]; }

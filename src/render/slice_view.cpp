@@ -1,5 +1,6 @@
 // Slice viewer: one z plane of the volume in grey over the whole window.
 #include "render/render.h"
+#include "volume/volume_runs.h"
 #include "volume/voxel_store.h"
 
 namespace {
@@ -32,6 +33,7 @@ float slice_value(int x, int y, double fx, double fy, int slice)
 void render_slice(int slice)
 {
     if (slice < 0 || slice >= dim_z) return;
+    ensure_plane(slice);
     const float slice_max = plane_maximum(slice);
 #pragma omp parallel for schedule(static)
     for (int row = 0; row < win_height; ++row) {

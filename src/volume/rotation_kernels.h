@@ -1,5 +1,6 @@
-// Pieces shared by the plain rotation (rotated_voxel) and its vector
-// kernels (rotation_lanes.inc), which must compute exactly the same values.
+// Pieces shared by the plain rotation (rotated_voxel), its vector kernels
+// (rotation_lanes.inc) and the bounds of the turned volume, which must
+// agree exactly.
 #pragma once
 
 #include "volume/lanes.h"
@@ -34,15 +35,34 @@ inline int resample(float sx, float sy, float sz)
 }
 
 // The terms of the source point that depend on the layer k alone, computed
-// once per rotation.
+// once per turn.
 struct layer_terms {
     double w_sb[volume_side];    // w * sb
     double w_sacb[volume_side];  // (sa * cb) * w
     double w_cacb[volume_side];  // (ca * cb) * w
 };
 
+// The source x depends on the column x and the layer alone: per turn, for
+// every x and layer, the integer part of the source x and its fraction,
+// each as rotated_voxel computes it; -1 and 0 where the source x is outside
+// the extents.
+struct source_x_cells {
+    int index[volume_side][volume_side];
+    float fraction[volume_side][volume_side];
+};
+
+// The turn volume stands for: the source as loaded (copied run by run), or
+// resampled by a rotation.
+struct volume_turn_state {
+    bool as_loaded = true;
+    rotation r{};
+    layer_terms terms{};
+    source_x_cells x_cells{};
+};
+extern volume_turn_state volume_turn;
+
 // The kernel, one copy per instruction set: the layers k0 <= k < k1 of the
 // volume column (i, j).
-#define rotation_kernels void rotate_run(const rotation& r, const layer_terms& t, int i, int j, int k0, int k1);
+#define rotation_kernels void resample_run(const volume_turn_state& turn, int i, int j, int k0, int k1);
 declare_lane_kernels(rotation_kernels)
 #undef rotation_kernels

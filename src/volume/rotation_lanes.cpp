@@ -1,4 +1,6 @@
 // The rotation kernel, compiled once per instruction set.
+#include <cstdint>
+
 #include "volume/rotation_kernels.h"
 
 #define LANE_KERNELS "volume/rotation_lanes.inc"

@@ -1,56 +1,112 @@
 // CT slice loader.
 #include "volume/slice_loader.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <cerrno>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
+#include "volume/rotation.h"
 #include "volume/slice_format.h"
 #include "volume/voxel_store.h"
 
 namespace {
 
-// One slice file's bytes, reused for every slice.
-unsigned char slice_buffer[slice_bytes];
+// Slices are read this many at a time, on every core, into one buffer; a
+// slice is stored only once every slice before it has been read whole.
+constexpr int slices_per_batch = 16;
 
-// Opens a slice file for reading without ever blocking: a FIFO without a
-// writer would otherwise hang start-up. Returns nullptr when it cannot be
-// opened at all; anything that is not a regular file is opened and then fails
-// the read, so that it is reported as unreadable rather than missing.
-std::FILE* open_slice(const char* path, bool& regular)
+// Reads one slice file whole into bytes, without ever blocking: the file is
+// opened non-blocking, so that a FIFO without a writer cannot hang start-up,
+// and anything that is not a regular file fails the read, so that it is
+// reported as unreadable rather than missing. Extra bytes after the slice
+// are never read.
+slice_error read_slice_file(const std::string& path, unsigned char* bytes)
 {
-    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return slice_error::cannot_open;
     struct stat info {};
-    regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    std::FILE* file = ::fdopen(fd, "rb");
-    if (!file) ::close(fd);
-    return file;
+    bool complete = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    std::size_t got = 0;
+    while (complete && got < slice_bytes) {
+        const ssize_t n = ::read(fd, bytes + got, slice_bytes - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            complete = false;  // a short file, or a read error
+        else
+            got += std::size_t(n);
+    }
+    ::close(fd);
+    return complete ? slice_error::none : slice_error::cannot_read;
 }
 
-// Reads exactly one slice into slice_buffer; false on a short file or an error.
-bool read_slice(std::FILE* file, bool regular)
+#if defined(__x86_64__)
+// Stores the 8 x 8 words of a file block (8 rows from row, 8 columns from
+// col) into both grids: each file column becomes the run of 8 layers z = row
+// .. row + 7 of its voxel column x = col. Returns the lanes' largest
+// densities.
+inline __m128i store_block(const unsigned char* bytes, int row, int col, int y, __m128i largest)
 {
-    return regular && std::fread(slice_buffer, 1, slice_bytes, file) == slice_bytes;
+    const __m128i mask = _mm_set1_epi16(short(density_mask));
+    __m128i r[8];
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm_and_si128(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + ((row + i) * slice_side + col) * 2)), mask);
+    // An 8 x 8 transpose of 16-bit words in three rounds of interleaving.
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    const __m128i c[8] = {_mm_unpacklo_epi64(b0, b4), _mm_unpackhi_epi64(b0, b4), _mm_unpacklo_epi64(b1, b5),
+                          _mm_unpackhi_epi64(b1, b5), _mm_unpacklo_epi64(b2, b6), _mm_unpackhi_epi64(b2, b6),
+                          _mm_unpacklo_epi64(b3, b7), _mm_unpackhi_epi64(b3, b7)};
+    for (int i = 0; i < 8; ++i) {
+        const std::size_t at = voxel_index(col + i, y, row);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&volume_source[at]), c[i]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(&volume[at]), c[i]);
+        largest = _mm_max_epi16(largest, c[i]);
+    }
+    return largest;
 }
 
-// Stores slice number n (1-based) into both grids at the plane y = 94 - n.
-void store_slice(int n)
+// Stores slice n (1-based) from its file bytes into both grids at the plane
+// y = 94 - n; returns its largest density.
+int store_slice(int n, const unsigned char* bytes)
 {
     const int y = slice_count - n;
-    for (int row = 0; row < slice_side; ++row) {
-        for (int col = 0; col < slice_side; ++col) {
-            const unsigned word = decode_word(&slice_buffer[(std::size_t(row) * slice_side + col) * 2]);
-            const int density = int(word & density_mask);
-            const std::size_t index = voxel_index(col, y, row);
-            volume[index] = density;
-            volume_source[index] = density;
-            if (density > max_density) max_density = density;
-        }
-    }
+    __m128i largest = _mm_setzero_si128();
+    for (int col = 0; col < slice_side; col += 8)
+        for (int row = 0; row < slice_side; row += 8) largest = store_block(bytes, row, col, y, largest);
+    alignas(16) std::int16_t lanes[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), largest);
+    return *std::max_element(lanes, lanes + 8);
 }
+#else
+int store_slice(int n, const unsigned char* bytes)
+{
+    const int y = slice_count - n;
+    int largest = 0;
+    for (int col = 0; col < slice_side; ++col)
+        for (int row = 0; row < slice_side; ++row) {
+            const int density = int(decode_word(&bytes[(std::size_t(row) * slice_side + col) * 2]) & density_mask);
+            const std::size_t index = voxel_index(col, y, row);
+            volume[index] = volume_source[index] = stored_density(density);
+            largest = std::max(largest, density);
+        }
+    return largest;
+}
+#endif
 
 }  // namespace
 
@@ -63,24 +119,29 @@ load_outcome read_head_slices(const std::string& folder, const std::function<voi
     dim_x = slice_side;
     dim_y = slice_side;
 
-    for (int i = 0; i < dim_z; ++i) {
-        const std::string path = slice_path(folder, i + 1);
-        bool regular = false;
-        std::FILE* file = open_slice(path.c_str(), regular);
-        if (!file) return {slice_error::cannot_open, path};
-        // A short slice must not be stored: its missing words would silently
-        // keep the previous slice's data.
-        const bool complete = read_slice(file, regular);
-        std::fclose(file);
-        if (!complete) return {slice_error::cannot_read, path};
-        store_slice(i + 1);
-        slice_stored(i + 1);
+    const std::unique_ptr<unsigned char[]> bytes(new unsigned char[slices_per_batch * slice_bytes]);
+    for (int first = 1; first <= slice_count; first += slices_per_batch) {
+        const int count = std::min(slices_per_batch, slice_count + 1 - first);
+        slice_error error[slices_per_batch];
+#pragma omp parallel for schedule(dynamic, 1)
+        for (int i = 0; i < count; ++i)
+            error[i] = read_slice_file(slice_path(folder, first + i), &bytes[i * slice_bytes]);
+        // A slice that failed is never stored, nor any after it: a short
+        // slice must not leave the previous slice's words behind.
+        int good = 0;
+        while (good < count && error[good] == slice_error::none) ++good;
+        int largest = max_density;
+#pragma omp parallel for schedule(dynamic, 1) reduction(max : largest)
+        for (int i = 0; i < good; ++i) largest = std::max(largest, store_slice(first + i, &bytes[i * slice_bytes]));
+        max_density = largest;
+        for (int i = 0; i < good; ++i) slice_stored(first + i);
+        if (good < count) return {error[good], slice_path(folder, first + good)};
     }
 
     dim_y = slice_count;
     dim_x = slice_side;
     dim_z = slice_side;
-    volume_angle_a = volume_angle_b = 0.0f;  // volume holds the slices as loaded
+    grids_written();  // volume holds the slices as loaded
     return {};
 }
 

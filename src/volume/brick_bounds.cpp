@@ -1,0 +1,150 @@
+// Density bounds of the source and of the turned volume, brick by brick.
+#include "volume/brick_bounds.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "volume/rotation_kernels.h"
+
+density_bounds run_bricks[bricks_per_side * bricks_per_side * runs_per_column];
+
+namespace {
+
+// Bricks of volume_source: voxels 8 b .. 8 b + 8 on each axis.
+density_bounds source_bricks[bricks_per_side * bricks_per_side * bricks_per_side];
+bool run_bricks_ready = false;
+
+constexpr density_bounds no_voxel = {INT_MAX, INT_MIN};
+constexpr density_bounds any_density = {INT_MIN / 2, INT_MAX / 2};
+
+density_bounds& source_brick(int bx, int by, int bz)
+{
+    return source_bricks[(std::size_t(bx) * bricks_per_side + std::size_t(by)) * bricks_per_side + std::size_t(bz)];
+}
+
+void widen(density_bounds& b, const density_bounds& other)
+{
+    b.low = std::min(b.low, other.low);
+    b.high = std::max(b.high, other.high);
+}
+
+int bricks_along(int extent) { return (extent + brick_side - 1) / brick_side; }
+
+// The source bricks of the slab bx: the smallest and largest density of
+// every layer over the 9 x 9 columns of each brick, then over its 9 layers.
+void measure_slab(int bx)
+{
+    stored_density low[volume_side], high[volume_side];
+    const int x0 = bx * brick_side, x1 = std::min(x0 + brick_side, dim_x - 1);
+    for (int by = 0; by < bricks_along(dim_y); ++by) {
+        const int y0 = by * brick_side, y1 = std::min(y0 + brick_side, dim_y - 1);
+        std::fill_n(low, dim_z, INT16_MAX);
+        std::fill_n(high, dim_z, INT16_MIN);
+        for (int x = x0; x <= x1; ++x)
+            for (int y = y0; y <= y1; ++y) {
+                const stored_density* column = &volume_source[voxel_index(x, y, 0)];
+                for (int z = 0; z < dim_z; ++z) {
+                    low[z] = std::min(low[z], column[z]);
+                    high[z] = std::max(high[z], column[z]);
+                }
+            }
+        for (int bz = 0; bz < bricks_along(dim_z); ++bz) {
+            density_bounds b = no_voxel;
+            for (int z = bz * brick_side; z <= std::min(bz * brick_side + brick_side, dim_z - 1); ++z)
+                widen(b, {low[z], high[z]});
+            source_brick(bx, by, bz) = b;
+        }
+    }
+}
+
+// The brick of the volume as loaded: its source bricks themselves.
+density_bounds loaded_brick(int bx, int by, int r)
+{
+    density_bounds b = no_voxel;
+    const int z0 = r * run_length, z1 = std::min(z0 + run_length - 1, dim_z - 1);
+    for (int bz = z0 / brick_side; bz <= z1 / brick_side && bz < bricks_per_side; ++bz)
+        widen(b, source_brick(bx, by, bz));
+    return b;
+}
+
+// The source point of voxel (i, j, k) before the rounding to float, in
+// rotated_voxel's grouping.
+void source_point(const rotation& r, double i, double j, double k, double s[3])
+{
+    const double ca = r.ca, sa = r.sa, cb = r.cb, sb = r.sb;
+    const double u = i - r.cx, v = j - r.cy, w = k - r.cz;
+    s[0] = ((u * cb) - (w * sb)) + r.cx;
+    s[1] = ((((-sa) * sb) * u + v * ca) - (sa * cb) * w) + r.cy;
+    s[2] = (((ca * sb) * u + v * sa) + (ca * cb) * w) + r.cz;
+}
+
+// The brick of the turned volume. Its voxels' source points lie in the box
+// around the images of its corners (the map is affine); the float rounding
+// moves them by far less than the margin. An inside point blends the eight
+// corners of the cell at its integer part, all in the source brick of that
+// cell, and the blend, rounded and truncated, lies within one of their
+// smallest and largest values. A point outside the extents gives 0.
+density_bounds turned_brick(const rotation& r, int bx, int by, int rr)
+{
+    const int corner_lo[3] = {bx * brick_side, by * brick_side, rr * run_length};
+    const int corner_hi[3] = {std::min(corner_lo[0] + brick_side, dim_x - 1),
+                              std::min(corner_lo[1] + brick_side, dim_y - 1),
+                              std::min(corner_lo[2] + run_length - 1, dim_z - 1)};
+    double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (int c = 0; c < 8; ++c) {
+        double s[3];
+        source_point(r, c & 1 ? corner_hi[0] : corner_lo[0], c & 2 ? corner_hi[1] : corner_lo[1],
+                     c & 4 ? corner_hi[2] : corner_lo[2], s);
+        for (int a = 0; a < 3; ++a) {
+            if (std::isnan(s[a])) return any_density;
+            lo[a] = std::min(lo[a], s[a]);
+            hi[a] = std::max(hi[a], s[a]);
+        }
+    }
+    constexpr double margin = 1.0 / 64;
+    const int extent[3] = {dim_x, dim_y, dim_z};
+    bool partly_outside = false;
+    int first_cell[3], last_cell[3];
+    for (int a = 0; a < 3; ++a) {
+        partly_outside |= lo[a] - margin < 0 || hi[a] + margin >= extent[a] - 1;
+        first_cell[a] = int(std::max(0.0, std::floor(lo[a] - margin)));
+        last_cell[a] = int(std::min(double(extent[a] - 2), std::floor(hi[a] + margin)));
+        if (first_cell[a] > last_cell[a]) return {0, 0};  // every point outside
+    }
+    density_bounds b = no_voxel;
+    for (int sx = first_cell[0] / brick_side; sx <= last_cell[0] / brick_side; ++sx)
+        for (int sy = first_cell[1] / brick_side; sy <= last_cell[1] / brick_side; ++sy)
+            for (int sz = first_cell[2] / brick_side; sz <= last_cell[2] / brick_side; ++sz)
+                widen(b, source_brick(sx, sy, sz));
+    b = {b.low - 1, b.high + 1};
+    if (partly_outside) widen(b, {0, 0});
+    return b;
+}
+
+}  // namespace
+
+void measure_source_bricks()
+{
+    std::fill(std::begin(source_bricks), std::end(source_bricks), no_voxel);
+    if (dim_x == 0 || dim_y == 0 || dim_z == 0) return;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int bx = 0; bx < bricks_along(dim_x); ++bx) measure_slab(bx);
+}
+
+void prepare_run_bricks()
+{
+    if (run_bricks_ready) return;
+    run_bricks_ready = true;
+    const int nx = bricks_along(dim_x), ny = bricks_along(dim_y), runs = (dim_z + run_length - 1) / run_length;
+    const bool loaded = volume_turn.as_loaded;
+    const rotation r = volume_turn.r;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int bx = 0; bx < nx; ++bx)
+        for (int by = 0; by < ny; ++by)
+            for (int rr = 0; rr < runs; ++rr)
+                run_bricks[(std::size_t(bx) * bricks_per_side + std::size_t(by)) * runs_per_column + std::size_t(rr)] =
+                    loaded ? loaded_brick(bx, by, rr) : turned_brick(r, bx, by, rr);
+}
+
+void forget_run_bricks() { run_bricks_ready = false; }

@@ -1,0 +1,54 @@
+// Bounds on the densities of volume, brick by brick, so that a surface ray
+// passes over layers that cannot hold a density in its band without
+// resampling or reading them: in air, which is never exactly zero in a
+// scan, as much as anywhere.
+//
+// volume_source is bounded in bricks of 8 x 8 x 8 voxels; volume in bricks
+// of 8 x 8 columns by one run of layers, each from the source bricks that
+// its turned voxels blend. A brick also covers the first column of the
+// brick after it on each axis (and a source brick the first layer too), so
+// that the four columns a ray blends, and the eight corners of a trilinear
+// cell, always lie in one brick.
+#pragma once
+
+#include "volume/volume_runs.h"
+
+constexpr int brick_side = 8;
+constexpr int bricks_per_side = volume_side / brick_side;
+
+// Every density in the brick lies in [low, high]; low > high when the
+// brick holds no voxel inside the extents.
+struct density_bounds {
+    int low, high;
+};
+
+// The bricks of volume: columns 8 bx .. 8 bx + 8 by 8 by .. 8 by + 8, the
+// layers of run r.
+extern density_bounds run_bricks[bricks_per_side * bricks_per_side * runs_per_column];
+
+inline const density_bounds& run_brick_of(int x, int y, int r)
+{
+    return run_bricks[(std::size_t(x / brick_side) * bricks_per_side + std::size_t(y / brick_side)) * runs_per_column +
+                      std::size_t(r)];
+}
+
+// Whether the surface blend of the columns x, x + 1 by y, y + 1 at a layer
+// of run r can lie strictly between low and high. The blend's weights are
+// positive and sum to one, so it lies between the smallest and the largest
+// corner, give or take a rounding far below the margin of 1.
+inline bool run_may_hit(int x, int y, int r, double low, double high)
+{
+    const density_bounds& b = run_brick_of(x, y, r);
+    return double(b.high) + 1 > low && double(b.low) - 1 < high;
+}
+
+// Measures the bricks of volume_source inside the extents (grids_written
+// calls it).
+void measure_source_bricks();
+
+// Bounds the bricks of volume for the turn it stands for, unless that is
+// done already: the surface renderer calls it before its rays start.
+void prepare_run_bricks();
+
+// The turn changed: the bricks of volume must be bounded again.
+void forget_run_bricks();

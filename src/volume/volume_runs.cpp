@@ -1,0 +1,101 @@
+// The run states of volume and the functions that make runs ready.
+#include "volume/volume_runs.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <omp.h>
+#include <sched.h>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+std::uint8_t run_state[std::size_t{volume_side} * volume_side * runs_per_column];
+bool every_run_ready = true;
+std::uint8_t column_ready[std::size_t{volume_side} * volume_side];
+
+namespace {
+
+// One counter per thread, each on its own cache line: a shared counter
+// bounced between the cores at every run would cost more than some runs.
+struct alignas(64) fill_counter {
+    std::atomic<long> count{0};
+};
+constexpr int counter_slots = 64;
+fill_counter fills[counter_slots];
+
+void count_fill() { fills[omp_get_thread_num() % counter_slots].count.fetch_add(1, std::memory_order_relaxed); }
+
+void pause_briefly()
+{
+#if defined(__x86_64__)
+    _mm_pause();
+#endif
+}
+
+// Sets every run of the columns inside the extents to status.
+void mark_runs(run_status status)
+{
+    every_run_ready = status == run_ready;
+    std::memset(column_ready, every_run_ready, sizeof column_ready);
+    const int runs = (dim_z + run_length - 1) / run_length;
+    if (runs == 0) return;
+    for (int x = 0; x < dim_x; ++x)
+        for (int y = 0; y < dim_y; ++y) std::memset(&run_state[run_index(x, y, 0)], status, std::size_t(runs));
+}
+
+}  // namespace
+
+void make_run_ready(int x, int y, int r)
+{
+    std::atomic_ref<std::uint8_t> state(run_state[run_index(x, y, r)]);
+    std::uint8_t expected = run_stale;
+    if (state.compare_exchange_strong(expected, run_busy, std::memory_order_acquire)) {
+        fill_run(x, y, r);
+        state.store(run_ready, std::memory_order_release);
+        count_fill();
+        return;
+    }
+    // Another thread is filling it, which takes a few hundred cycles: spin a
+    // little, then let the filler run should it share this core.
+    for (int spins = 0; state.load(std::memory_order_acquire) != run_ready; ++spins)
+        if (spins < 256)
+            pause_briefly();
+        else
+            sched_yield();
+}
+
+void ensure_plane(int z)
+{
+    if (z < 0 || z >= dim_z || every_run_ready) return;
+    const int r = run_of(z);
+#pragma omp parallel for schedule(dynamic, 8)
+    for (int x = 0; x < dim_x; ++x)
+        for (int y = 0; y < dim_y; ++y) ensure_run(x, y, r);
+}
+
+void complete_volume()
+{
+    if (every_run_ready) return;
+    const int runs = (dim_z + run_length - 1) / run_length;
+    // One run of layers of one column of the grid at a time, across its
+    // rows: the source points of neighbouring runs lie side by side and
+    // span few source planes, so that the source they read stays in cache.
+#pragma omp parallel for collapse(2) schedule(dynamic, 1)
+    for (int r = 0; r < runs; ++r)
+        for (int x = 0; x < dim_x; ++x)
+            for (int y = 0; y < dim_y; ++y) ensure_run(x, y, r);
+    every_run_ready = true;
+    std::memset(column_ready, 1, sizeof column_ready);
+}
+
+void mark_runs_stale() { mark_runs(run_stale); }
+void mark_runs_ready() { mark_runs(run_ready); }
+
+long runs_filled()
+{
+    long total = 0;
+    for (const fill_counter& f : fills) total += f.count.load(std::memory_order_relaxed);
+    return total;
+}
