@@ -21,18 +21,6 @@
 
 namespace {
 
-// The kernels must run with the set asked for: a silent fall-back would
-// leave that set untested. Skips when the processor lacks it.
-#define REQUIRE_REQUESTED_LANE_SET()                                                                                   \
-    do {                                                                                                               \
-        const char* asked = std::getenv("CRANE_SIMD");                                                                 \
-        isa wanted = best_isa();                                                                                       \
-        ASSERT_TRUE(!asked || parse_isa(asked, wanted)) << "CRANE_SIMD=" << asked << " names no set";                  \
-        if (wanted > best_isa())                                                                                       \
-            GTEST_SKIP() << "this processor lacks " << isa_name(wanted) << " (best: " << isa_name(best_isa()) << ")";  \
-        ASSERT_EQ(lane_isa(), wanted) << "asked for " << isa_name(wanted) << ", ran " << isa_name(lane_isa());         \
-    } while (false)
-
 // A head-like test volume: nested shells of skin, bone and brain densities,
 // with hashed noise so that neighbouring rays differ.
 int test_density(int x, int y, int z, int nx, int ny, int nz)
@@ -51,49 +39,6 @@ int test_density(int x, int y, int z, int nx, int ny, int nz)
 void fill_test_head(int nx, int ny, int nz)
 {
     fill_volume(nx, ny, nz, [&](int x, int y, int z) { return test_density(x, y, z, nx, ny, nz); });
-}
-
-// The frame that the plain per-ray functions give for one rectangle.
-void plain_surface(std::vector<std::uint8_t>& frame, int x0, int x1)
-{
-    for (int row = 0; row < win_height; ++row)
-        for (int col = x0; col < x1; ++col) {
-            int x, y;
-            double fx, fy, shade;
-            pixel_to_voxel(col, row, &x, &y, &fx, &fy);
-            const double d = cast_surface_ray(start_layer, x, y, fx, fy, surface_level, &shade);
-            std::uint8_t* p = &frame[(std::size_t(row) * win_width + col) * 3];
-            p[0] = std::uint8_t(int(unsigned(surface_red(d)) * shade));
-            p[1] = std::uint8_t(int(unsigned(surface_green(d)) * shade));
-            p[2] = std::uint8_t(int(unsigned(surface_blue(d)) * shade));
-        }
-}
-
-void plain_accumulation(std::vector<std::uint8_t>& frame, int x0, int x1)
-{
-    for (int row = 0; row < win_height; ++row)
-        for (int col = x0; col < x1; ++col) {
-            int x, y;
-            double fx, fy;
-            pixel_to_voxel(col, row, &x, &y, &fx, &fy);
-            const double sum = accumulate_ray(start_layer, x, y, fx, fy, density_threshold);
-            std::uint8_t* p = &frame[(std::size_t(row) * win_width + col) * 3];
-            p[0] = accum_red(sum, density_threshold);
-            p[1] = accum_green(sum, density_threshold);
-            p[2] = accum_blue(sum, density_threshold);
-        }
-}
-
-std::vector<std::uint8_t> plain_frame()
-{
-    std::vector<std::uint8_t> frame(std::size_t(win_width) * win_height * 3);
-    if (render_mode == 0) plain_surface(frame, 0, win_width);
-    if (render_mode == 1) plain_accumulation(frame, 0, win_width);
-    if (render_mode == 2) {
-        plain_surface(frame, 0, win_width / 2);
-        plain_accumulation(frame, win_width / 2, win_width);
-    }
-    return frame;
 }
 
 std::vector<std::uint8_t> frame_with_threads(int threads)

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 
+#include "app/view_state.h"
 #include "render/frame.h"
+#include "render/render.h"
 #include "volume/rotation.h"
 #include "volume/slice_format.h"
 #include "volume/voxel_store.h"
@@ -74,6 +77,52 @@ std::string capture_stderr(const std::function<void()>& f)
     testing::internal::CaptureStderr();
     f();
     return testing::internal::GetCapturedStderr();
+}
+
+namespace {
+
+void plain_surface(std::vector<std::uint8_t>& frame, int x0, int x1)
+{
+    for (int row = 0; row < win_height; ++row)
+        for (int col = x0; col < x1; ++col) {
+            int x, y;
+            double fx, fy, shade;
+            pixel_to_voxel(col, row, &x, &y, &fx, &fy);
+            const double d = cast_surface_ray(start_layer, x, y, fx, fy, surface_level, &shade);
+            std::uint8_t* p = &frame[(std::size_t(row) * win_width + col) * 3];
+            p[0] = std::uint8_t(int(unsigned(surface_red(d)) * shade));
+            p[1] = std::uint8_t(int(unsigned(surface_green(d)) * shade));
+            p[2] = std::uint8_t(int(unsigned(surface_blue(d)) * shade));
+        }
+}
+
+void plain_accumulation(std::vector<std::uint8_t>& frame, int x0, int x1)
+{
+    for (int row = 0; row < win_height; ++row)
+        for (int col = x0; col < x1; ++col) {
+            int x, y;
+            double fx, fy;
+            pixel_to_voxel(col, row, &x, &y, &fx, &fy);
+            const double sum = accumulate_ray(start_layer, x, y, fx, fy, density_threshold);
+            std::uint8_t* p = &frame[(std::size_t(row) * win_width + col) * 3];
+            p[0] = accum_red(sum, density_threshold);
+            p[1] = accum_green(sum, density_threshold);
+            p[2] = accum_blue(sum, density_threshold);
+        }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> plain_frame()
+{
+    std::vector<std::uint8_t> frame(std::size_t(win_width) * win_height * 3);
+    if (render_mode == 0) plain_surface(frame, 0, win_width);
+    if (render_mode == 1) plain_accumulation(frame, 0, win_width);
+    if (render_mode == 2) {
+        plain_surface(frame, 0, win_width / 2);
+        plain_accumulation(frame, win_width / 2, win_width);
+    }
+    return frame;
 }
 
 rgb pixel_at(int col, int row)

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "test_support.h"
+#include "volume/brick_bounds.h"
 #include "volume/lanes.h"
 #include "volume/rotation.h"
 #include "volume/slice_format.h"
@@ -192,6 +194,44 @@ TEST_F(LoaderTest, HugeSparseSliceIsReadOnlyAsFarAsOneSlice)
     EXPECT_EQ(max_density, 4095);
 }
 
+TEST_F(LoaderTest, StoresTheTwelveBitsInSixteen)
+{
+    static_assert(sizeof(volume_source[0]) == 2 && sizeof(volume[0]) == 2);
+    const std::uint16_t words[] = {0x0FFF, 0xFFFF, 0xF000, 0x8FFF, 0x7123, 0x1000};
+    const int densities[] = {4095, 4095, 0, 4095, 0x123, 0};
+    write_slices(head(), 1, 94, [&](int n, int row, int col) -> std::uint16_t {
+        return n == 7 && row == 3 && col < 6 ? words[col] : std::uint16_t(0xF000 | (n + row + col) % 4096);
+    });
+    const loaded l = load_in(tmp.path);
+    ASSERT_EQ(l.result, 0);
+    for (int col = 0; col < 6; ++col) {
+        EXPECT_EQ(at(col, 87, 3), densities[col]) << col;
+        EXPECT_EQ(source_at(col, 87, 3), densities[col]) << col;
+    }
+    EXPECT_EQ(max_density, 4095);
+}
+
+TEST_F(LoaderTest, NoSliceAfterABadOneIsStoredThoughLaterFilesAreFine)
+{
+    // The loader reads several slices at once; those after the bad one are
+    // read, but never stored.
+    write_slices(head(), 1, 94, tagged_word);
+    fs::resize_file(head() / "headsq.20", slice_bytes / 2);
+    const loaded l = load_in(tmp.path);
+    EXPECT_EQ(l.result, -1);
+    EXPECT_EQ(l.out, dots(19) + "erreur de lecture du fichier fullHead/headsq.20");
+    for (int n : {1, 16, 17, 19}) EXPECT_EQ(at(9, 94 - n, 8), tagged_density(n, 8, 9)) << n;
+    for (int n : {20, 21, 32, 33, 94}) {
+        EXPECT_EQ(at(9, 94 - n, 8), 0) << n;
+        EXPECT_EQ(source_at(9, 94 - n, 8), 0) << n;
+    }
+    int largest = 0;
+    for (int n = 1; n < 20; ++n)
+        for (int row = 0; row < 256; ++row)
+            for (int col = 0; col < 256; ++col) largest = std::max(largest, tagged_density(n, row, col));
+    EXPECT_EQ(max_density, largest);
+}
+
 TEST_F(LoaderTest, LongerSliceKeepsOnlyItsFirstWords)
 {
     write_slices(head(), 1, 94, tagged_word);
@@ -311,6 +351,43 @@ TEST_F(RotationTest, TurnVolumeResamplesOnlyForANewTurnAndZeroIsAsLoaded)
         for (int y = 0; y < 7; ++y)
             for (int z = 0; z < 10; ++z) ASSERT_EQ(at(x, y, z), source_at(x, y, z));
     EXPECT_EQ(at(12, 3, 3), -7);
+}
+
+// The density bounds by which surface rays pass over runs hold every
+// voxel of their brick, for the volume as loaded and turned; and they are
+// tight enough in air to pass over it.
+TEST(BrickBounds, HoldEveryVoxelOfTheirBrick)
+{
+    reset_viewer();
+    for (auto [nx, ny, nz] : {std::array{256, 94, 256}, std::array{45, 70, 29}}) {
+        fill_volume(nx, ny, nz, [&](int x, int y, int z) {
+            const double dx = x - nx / 2.0, dy = y - ny / 2.0, dz = z - nz / 2.0;
+            const int air = (x * 7 + y * 13 + z * 3) % 41;
+            return dx * dx / (nx * nx) + dy * dy / (ny * ny) + dz * dz / (nz * nz) < 0.15 ? 1000 + air * 50 : air;
+        });
+        const std::pair<float, float> turns[] = {{0.0f, 0.0f},       {0.2f, 0.3f},       {-2.4f, 0.785f},
+                                                 {1.5707964f, 0.0f}, {0.0f, 3.1415927f}, {NAN, 0.5f}};
+        for (const auto& [a, b] : turns) {
+            turn_volume(a, b);
+            prepare_run_bricks();
+            int outside = 0, air_bricks = 0;
+            for (int x = 0; x < nx - 1; ++x)
+                for (int y = 0; y < ny - 1; ++y)
+                    for (int z = 0; z < nz; ++z) {
+                        const density_bounds& bounds = run_brick_of(x, y, run_of(z));
+                        for (int dx = 0; dx <= 1; ++dx)
+                            for (int dy = 0; dy <= 1; ++dy) {
+                                const int v = at(x + dx, y + dy, z);
+                                outside += v < bounds.low || v > bounds.high;
+                            }
+                        air_bricks += bounds.high < 100;
+                    }
+            EXPECT_EQ(outside, 0) << nx << "x" << ny << "x" << nz << " turned " << a << ", " << b;
+            if (!std::isnan(a)) {
+                EXPECT_GT(air_bricks, 0) << nx << "x" << ny << "x" << nz << " turned " << a << ", " << b;
+            }
+        }
+    }
 }
 
 TEST(LaneSets, TheBestSetRunsUnlessALesserOneIsAsked)
