@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
@@ -21,7 +22,7 @@ namespace {
 
 // Slices are read this many at a time, on every core, into one buffer; a
 // slice is stored only once every slice before it has been read whole.
-constexpr int slices_per_batch = 16;
+constexpr int slices_per_batch = 32;
 
 // Reads one slice file whole into bytes, without ever blocking: the file is
 // opened non-blocking, so that a FIFO without a writer cannot hang start-up,
@@ -49,9 +50,9 @@ slice_error read_slice_file(const std::string& path, unsigned char* bytes)
 
 #if defined(__x86_64__)
 // Stores the 8 x 8 words of a file block (8 rows from row, 8 columns from
-// col) into both grids: each file column becomes the run of 8 layers z = row
-// .. row + 7 of its voxel column x = col. Returns the lanes' largest
-// densities.
+// col) into volume_source: each file column becomes the run of 8 layers
+// z = row .. row + 7 of its voxel column x = col. Returns the lanes'
+// largest densities.
 inline __m128i store_block(const unsigned char* bytes, int row, int col, int y, __m128i largest)
 {
     const __m128i mask = _mm_set1_epi16(short(density_mask));
@@ -74,14 +75,15 @@ inline __m128i store_block(const unsigned char* bytes, int row, int col, int y, 
     for (int i = 0; i < 8; ++i) {
         const std::size_t at = voxel_index(col + i, y, row);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(&volume_source[at]), c[i]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(&volume[at]), c[i]);
         largest = _mm_max_epi16(largest, c[i]);
     }
     return largest;
 }
 
-// Stores slice n (1-based) from its file bytes into both grids at the plane
-// y = 94 - n; returns its largest density.
+// Stores slice n (1-based) from its file bytes into volume_source at the
+// plane y = 94 - n; returns its largest density. The columns of a block lie
+// 128 KiB apart, in one set of the level-1 cache: one grid's 8 fit in its
+// ways, both grids' 16 would not.
 int store_slice(int n, const unsigned char* bytes)
 {
     const int y = slice_count - n;
@@ -100,13 +102,23 @@ int store_slice(int n, const unsigned char* bytes)
     for (int col = 0; col < slice_side; ++col)
         for (int row = 0; row < slice_side; ++row) {
             const int density = int(decode_word(&bytes[(std::size_t(row) * slice_side + col) * 2]) & density_mask);
-            const std::size_t index = voxel_index(col, y, row);
-            volume[index] = volume_source[index] = stored_density(density);
+            volume_source[voxel_index(col, y, row)] = stored_density(density);
             largest = std::max(largest, density);
         }
     return largest;
 }
 #endif
+
+// volume = volume_source on the planes of slices first .. last - 1, whose
+// rows lie side by side in each slab x.
+void copy_slices(int first, int last)
+{
+    const int y0 = slice_count - (last - 1), rows = last - first;
+#pragma omp parallel for schedule(static)
+    for (int x = 0; x < slice_side; ++x)
+        std::memcpy(&volume[voxel_index(x, y0, 0)], &volume_source[voxel_index(x, y0, 0)],
+                    std::size_t(rows) * slice_side * sizeof(stored_density));
+}
 
 }  // namespace
 
@@ -133,6 +145,7 @@ load_outcome read_head_slices(const std::string& folder, const std::function<voi
         int largest = max_density;
 #pragma omp parallel for schedule(dynamic, 1) reduction(max : largest)
         for (int i = 0; i < good; ++i) largest = std::max(largest, store_slice(first + i, &bytes[i * slice_bytes]));
+        if (good > 0) copy_slices(first, first + good);
         max_density = largest;
         for (int i = 0; i < good; ++i) slice_stored(first + i);
         if (good < count) return {error[good], slice_path(folder, first + good)};
