@@ -15,7 +15,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick # end-to-end tests of the window
   libgl1-mesa-dri libglx-mesa0             # software OpenGL under Xvfb
   valgrind time                            # memory checks of the viewer and tools
-  clang-14 libclang-rt-14-dev llvm-14 libomp-14-dev  # libFuzzer
+  clang-14 libclang-rt-14-dev llvm-14 libomp-14-dev  # libFuzzer; ThreadSanitizer with LLVM's OpenMP
 )
 
 missing=()
