@@ -104,24 +104,41 @@ inline double gradient_z(int i, int j, int z)
     return std::fabs(double(voxel(i, j, z) - voxel(i, j, z - 1)));
 }
 
-// The blended gradient's component along the ray over its length. The
-// absolute differences are blended, not the signed ones.
-inline __attribute__((always_inline)) double surface_shade(int x, int y, int z, double fx, double fy)
-{
+// The absolute gradient components at the four corners of the cell (x, y)
+// on layer z: they depend on the cell and the layer alone, so the rays of a
+// batch that hit the same layer share them.
+struct corner_gradients {
     double gx[4], gy[4], gz[4];
+};
+
+inline corner_gradients gradients_at(int x, int y, int z)
+{
+    corner_gradients g;
     const int corner_x[4] = {x, x + 1, x, x + 1};
     const int corner_y[4] = {y, y, y + 1, y + 1};
     for (int c = 0; c < 4; ++c) {
         const int i = corner_x[c], j = corner_y[c];
-        gx[c] = half_difference(voxel(i - 1, j, z), voxel(i + 1, j, z));
-        gy[c] = half_difference(voxel(i, j - 1, z), voxel(i, j + 1, z));
-        gz[c] = gradient_z(i, j, z);
+        g.gx[c] = half_difference(voxel(i - 1, j, z), voxel(i + 1, j, z));
+        g.gy[c] = half_difference(voxel(i, j - 1, z), voxel(i, j + 1, z));
+        g.gz[c] = gradient_z(i, j, z);
     }
-    const double GX = surface_blend(gx[0], gx[1], gx[2], gx[3], fx, fy);
-    const double GY = surface_blend(gy[0], gy[1], gy[2], gy[3], fx, fy);
-    const double GZ = surface_blend(gz[0], gz[1], gz[2], gz[3], fx, fy);
+    return g;
+}
+
+// The blended gradient's component along the ray over its length. The
+// absolute differences are blended, not the signed ones.
+inline double shade_of(const corner_gradients& g, double fx, double fy)
+{
+    const double GX = surface_blend(g.gx[0], g.gx[1], g.gx[2], g.gx[3], fx, fy);
+    const double GY = surface_blend(g.gy[0], g.gy[1], g.gy[2], g.gy[3], fx, fy);
+    const double GZ = surface_blend(g.gz[0], g.gz[1], g.gz[2], g.gz[3], fx, fy);
     const double length = std::sqrt((GX * GX + GY * GY) + GZ * GZ);
     return length > 0 ? GZ / length : 0.0;  // no gradient at all: no shade
+}
+
+inline __attribute__((always_inline)) double surface_shade(int x, int y, int z, double fx, double fy)
+{
+    return shade_of(gradients_at(x, y, z), fx, fy);
 }
 
 // Batch kernels, one copy per instruction set (ray_lanes.inc): the pixels
