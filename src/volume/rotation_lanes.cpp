@@ -1,5 +1,6 @@
 // The rotation kernel, compiled once per instruction set.
 #include <cstdint>
+#include <utility>
 
 #include "volume/rotation_kernels.h"
 
