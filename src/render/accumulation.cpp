@@ -38,7 +38,9 @@ void render_accumulation(int x0, int x1, int y0, int y1, int start_layer, double
     if (x0 == x1) return;
     // A low threshold ends rays early and unevenly: small dynamic shares.
     const std::vector<row_batch> batches = row_batches(y0, y1);
+    const std::vector<batch_group> groups = batch_groups(batches);
 #pragma omp parallel for schedule(dynamic, 1)
-    for (std::size_t i = 0; i < batches.size(); ++i)
-        dispatch_lanes(accumulation_batch(batches[i], x0, x1, start_layer, threshold));
+    for (std::size_t g = 0; g < groups.size(); ++g)
+        for (std::size_t i = groups[g].first; i < groups[g].first + groups[g].count; ++i)
+            dispatch_lanes(accumulation_batch(batches[i], x0, x1, start_layer, threshold));
 }

@@ -33,6 +33,23 @@ void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, do
     *fy_out = double(dim_y * row) / win_height - y;
 }
 
+std::vector<batch_group> batch_groups(const std::vector<row_batch>& batches)
+{
+    std::vector<batch_group> groups[2];  // even and odd voxel rows
+    int previous_y = -1;
+    for (std::size_t i = 0; i < batches.size(); ++i) {
+        const int y = (dim_y * batches[i].row0) / win_height;
+        std::vector<batch_group>& parity = groups[y % 2];
+        if (i > 0 && y == previous_y)
+            ++parity.back().count;
+        else
+            parity.push_back({i, 1});
+        previous_y = y;
+    }
+    groups[0].insert(groups[0].end(), groups[1].begin(), groups[1].end());
+    return groups[0];
+}
+
 std::vector<row_batch> row_batches(int y0, int y1)
 {
     std::vector<row_batch> batches;

@@ -30,3 +30,15 @@ struct row_batch {
 
 // The batches that cover the rows y0 <= row < y1, in order.
 std::vector<row_batch> row_batches(int y0, int y1);
+
+// The batches of one voxel row: batches[first] .. batches[first + count - 1].
+struct batch_group {
+    std::size_t first, count;
+};
+
+// The batches grouped by voxel row, the groups of even voxel rows first,
+// then those of odd ones. The rays of voxel row y read the voxel rows y and
+// y + 1, so two threads that take consecutive groups read no voxel column
+// in common: neither waits while the other resamples a run it needs, and
+// the odd rows find their columns ready.
+std::vector<batch_group> batch_groups(const std::vector<row_batch>& batches);

@@ -40,8 +40,10 @@ void render_surface(int x0, int x1, int y0, int y1, int start_layer, double leve
     // Rows are independent; small dynamic shares balance rows that miss the
     // head (full-length rays) against rows that meet it early.
     const std::vector<row_batch> batches = row_batches(y0, y1);
+    const std::vector<batch_group> groups = batch_groups(batches);
     prepare_run_bricks();  // the density bounds by which the rays pass over runs
 #pragma omp parallel for schedule(dynamic, 1)
-    for (std::size_t i = 0; i < batches.size(); ++i)
-        dispatch_lanes(surface_batch(batches[i], x0, x1, start_layer, level));
+    for (std::size_t g = 0; g < groups.size(); ++g)
+        for (std::size_t i = groups[g].first; i < groups[g].first + groups[g].count; ++i)
+            dispatch_lanes(surface_batch(batches[i], x0, x1, start_layer, level));
 }
