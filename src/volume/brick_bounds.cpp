@@ -56,7 +56,7 @@ void widen_layers(const stored_density* column, stored_density* low, stored_dens
 }
 
 // The source bricks of the slab bx: the smallest and largest density of
-// every layer over the 9 x 9 columns of each brick, then over its 9 layers.
+// every layer over the 5 x 5 columns of each brick, then over its 5 layers.
 void measure_slab(int bx)
 {
     stored_density low[volume_side], high[volume_side];
@@ -144,7 +144,7 @@ density_bounds turned_brick(const rotation& r, int bx, int by, int rr)
 
 void measure_source_bricks()
 {
-    std::fill(std::begin(source_bricks), std::end(source_bricks), no_voxel);
+    // Only the bricks inside the extents are ever read.
     if (dim_x == 0 || dim_y == 0 || dim_z == 0) return;
 #pragma omp parallel for schedule(dynamic, 1)
     for (int bx = 0; bx < bricks_along(dim_x); ++bx) measure_slab(bx);
