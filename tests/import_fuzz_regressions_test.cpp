@@ -112,17 +112,26 @@ TEST_F(ImportFuzzRegressions, NiftiDeclaringMoreVoxelsThanItHoldsIsRefusedBefore
     std::vector<std::uint8_t> nii = bytes_of(fs::path(CRANE_FUZZ_DIR) / "corpus" / "import_nifti" / "short");
     ASSERT_GT(nii.size(), 2u + 348u);
     nii.erase(nii.begin(), nii.begin() + 2);  // the fuzz target's format bytes
-    // dim[1..3] at byte 42: 32767 voxels along each axis.
-    for (int d = 1; d <= 3; ++d) {
-        nii[40 + 2 * d] = 0xFF;
-        nii[41 + 2 * d] = 0x7F;
+    // dim[1..3] at byte 42: beyond what is read at all, and within it but
+    // beyond what the file holds.
+    const struct {
+        unsigned side;
+        const char* reason;
+    } cases[] = {{32767, "too large: 32767 x 32767 x 32767 voxels"},
+                 {600, "truncated or damaged NIfTI file: its voxel data is incomplete"}};
+    for (const auto& c : cases) {
+        for (int d = 1; d <= 3; ++d) {
+            nii[40 + 2 * d] = std::uint8_t(c.side & 0xFF);
+            nii[41 + 2 * d] = std::uint8_t(c.side >> 8);
+        }
+        const fs::path file = dir / "huge.nii";
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(nii.data()), std::streamsize(nii.size()));
+        SlicedScan scan;
+        const ImportFailure failure = read_scan(file.string(), "", scan, {});
+        EXPECT_EQ(failure.file, file.string());
+        EXPECT_EQ(failure.reason.rfind(c.reason, 0), 0u) << failure.reason;
     }
-    const fs::path file = dir / "huge.nii";
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(nii.data()), std::streamsize(nii.size()));
-    SlicedScan scan;
-    const ImportFailure failure = read_scan(file.string(), "", scan, {});
-    EXPECT_EQ(failure.file, file.string());
-    EXPECT_EQ(failure.reason, "truncated or damaged NIfTI file: its voxel data is incomplete");
 }
 
 TEST_F(ImportFuzzRegressions, DicomInputsEndInARefusalOrAFullGrid)
