@@ -201,7 +201,7 @@ ImportFailure plan_series(const std::string& folder, const std::vector<ScannedFi
     for (const ScannedFile& f : files) {
         const DicomHeader& h = f.header;
         if (!h.is_dicom) {
-            ++skipped[h.fault.empty() || h.fault == "not a regular file" ? "not DICOM" : "unreadable"];
+            ++skipped[h.fault.empty() ? "not DICOM" : h.fault];
             continue;
         }
         if (!h.fault.empty() && h.series_uid.empty()) return {f.path, h.fault, {}};  // it may be of any series

@@ -224,7 +224,7 @@ Affine qform_affine(const Header& h, std::string& reason)
     }
     const double qfac = h.pixdim[0] < 0 ? -1 : 1;
     const double dx = h.pixdim[1], dy = h.pixdim[2], dz = qfac * h.pixdim[3];
-    if (!(dx > 0) || !(dy > 0) || !(std::abs(dz) > 0) || !std::isfinite(dx) || !std::isfinite(dy) || !std::isfinite(dz))
+    if (!(dx > 0) || !(dy > 0) || !(h.pixdim[3] > 0) || !std::isfinite(dx) || !std::isfinite(dy) || !std::isfinite(dz))
         reason = "the voxel size " + brief_number(h.pixdim[1]) + " x " + brief_number(h.pixdim[2]) + " x " +
                  brief_number(h.pixdim[3]) + " mm is not positive and finite";
     const double r[3][3] = {{a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c)},

@@ -161,6 +161,7 @@ ImportFailure read_job_safely(const ReadJob& job, SlicedScan& scan, const Import
                               const FileHook& working_on)
 {
     try {
+        act_out_test_fault();
         return read_job(job, scan, progress, working_on);
     } catch (const std::bad_alloc&) {
         return {job.input, "not enough memory to read the scan", {}};
@@ -318,7 +319,6 @@ struct StepsInChildren : Steps {
         std::string current = job.series ? job.plan.files.front() : job.input;
         const ChildEnd end = run_in_child(
             [&](RecordSender& sender) {
-                act_out_test_fault();
                 SlicedScan result;
                 const auto report = [&](const char* stage, double fraction) {
                     Wire w;

@@ -12,7 +12,11 @@ namespace {
 
 bool finite(Vec3 v) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
 
-Vec3 unit(Vec3 v) { return (1.0 / std::sqrt(dot(v, v))) * v; }
+// Lengths without overflow: a spacing of 1e200 mm must reach the extent
+// check, not become infinite on the way.
+double norm(Vec3 v) { return std::hypot(v[0], v[1], v[2]); }
+
+Vec3 unit(Vec3 v) { return (1.0 / norm(v)) * v; }
 
 // The planes' normal, pointing from the first plane to the last.
 Vec3 plane_normal(const ScanStack& s)
@@ -120,8 +124,8 @@ std::string check_stack(const ScanStack& s)
     for (const Vec3& o : s.origins)
         if (!finite(o)) return "a slice position is not a finite number";
     const Vec3 n = cross(s.column_step, s.row_step);
-    const double area = std::sqrt(dot(s.column_step, s.column_step) * dot(s.row_step, s.row_step));
-    if (!(area > 0) || !(std::sqrt(dot(n, n)) > 1e-6 * area))
+    const double area = norm(s.column_step) * norm(s.row_step);
+    if (!(area > 0) || !(norm(n) > 1e-6 * area))
         return "the pixel spacing is zero or the axes are parallel";
     if (!(std::abs(dot(s.plane_step, unit(n))) > 0)) return "the planes have no spacing between them";
     const Vec3 normal = plane_normal(s);
