@@ -131,3 +131,41 @@ std::string run_nifti_case(const std::uint8_t* data, std::size_t size, const std
     if (!written) return clean_up(folder, "harness: cannot write " + input.string());
     return clean_up(folder, check_import(input.string()));
 }
+
+namespace {
+
+std::string run_text_case(const std::uint8_t* data, std::size_t size, const std::string& folder, const char* attached,
+                          const char* detached)
+{
+    const bool one_file = size > 0 && (data[0] & 1);
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const std::size_t start = std::min<std::size_t>(size, 1);
+    std::size_t cut = bytes.find(next_file_marker, start);
+    if (cut == std::string_view::npos) cut = size;
+    const std::size_t rest = std::min(size, cut + std::strlen(next_file_marker));
+    const fs::path base(folder);
+    const fs::path input = base / (one_file ? attached : detached);
+    const bool written =
+        one_file
+            ? write_bytes(input, data + start, cut - start) &&
+                  [&] {
+                      std::ofstream out(input, std::ios::binary | std::ios::app);
+                      out.write(reinterpret_cast<const char*>(data + rest), std::streamsize(size - rest));
+                      return bool(out.flush());
+                  }()
+            : write_bytes(input, data + start, cut - start) && write_bytes(base / "scan.raw", data + rest, size - rest);
+    if (!written) return clean_up(folder, "harness: cannot write " + input.string());
+    return clean_up(folder, check_import(input.string()));
+}
+
+}  // namespace
+
+std::string run_nrrd_case(const std::uint8_t* data, std::size_t size, const std::string& folder)
+{
+    return run_text_case(data, size, folder, "scan.nrrd", "scan.nhdr");
+}
+
+std::string run_metaimage_case(const std::uint8_t* data, std::size_t size, const std::string& folder)
+{
+    return run_text_case(data, size, folder, "scan.mha", "scan.mhd");
+}
