@@ -27,6 +27,14 @@
 
 namespace fs = std::filesystem;
 
+#if defined(__SANITIZE_ADDRESS__)
+#define CRANE_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CRANE_TEST_SANITIZED 1
+#endif
+#endif
+
 namespace {
 
 // --- running the tools -------------------------------------------------------
@@ -461,8 +469,21 @@ TEST_F(Hostile, AReaderThatAbortsCrashesHangsOrTalksEndsInOneLine)
     expect_refusal({"ct"}, first,
                    "the reader aborted on this file (the decoder said: Assertion `length < size' failed.)",
                    {{"CRANE_IMPORT_TEST_FAULT", "abort"}});
+#if CRANE_TEST_SANITIZED
+    // The sanitizer reports the crash in the child; the report is shown,
+    // never hidden, and the last line names the file.
+    const ToolRun crash = import({"ct"}, {{"CRANE_IMPORT_TEST_FAULT", "segv"}});
+    EXPECT_EQ(crash.status, 1);
+    EXPECT_NE(crash.err.find("ERROR: AddressSanitizer: SEGV"), std::string::npos) << crash.err;
+    EXPECT_NE(crash.err.find("\ncrane-import: " + first +
+                             ": the reader crashed on this file: see the sanitizer's "
+                             "report above\n"),
+              std::string::npos)
+        << crash.err;
+#else
     expect_refusal({"ct"}, first, "the reader crashed on this file (invalid memory access)",
                    {{"CRANE_IMPORT_TEST_FAULT", "segv"}});
+#endif
     expect_refusal({"ct"}, first, "reading took more than 2 s: stopped",
                    {{"CRANE_IMPORT_TEST_FAULT", "hang"}, {"CRANE_IMPORT_TIME_LIMIT", "2"}});
     const ToolRun memory = import({"ct"}, {{"CRANE_IMPORT_TEST_FAULT", "memory"}});
@@ -681,7 +702,6 @@ TEST_F(Hostile, InterruptedWritesLeaveOneCompleteFolder)
         bool replaced;  // the new folder is in place afterwards
         bool leftover;  // a temporary folder stays until the next run
     } cases[] = {{"fsync", "40", SIGTERM, false, false},
-                 {"fsync", "40", SIGINT, false, false},
                  {"fsync", "40", SIGKILL, false, true},
                  {"renameat2", "1", SIGKILL, false, true},
                  {"renameat2-after", "1", SIGKILL, true, true}};

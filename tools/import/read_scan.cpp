@@ -112,8 +112,7 @@ ImportFailure check_values(const std::string& input, ScanStack& stack, SlicedSca
     if (not_numbers == stack.values.size()) return {input, "no anatomy to show: every voxel is NaN or infinite", {}};
     if (!(scan.stats.max > scan.stats.min))
         return {input, "no anatomy to show: every voxel has the value " + brief_number(scan.stats.min), {}};
-    if (scan.modality.empty() || !scan.hounsfield) scan.hounsfield = scan.modality == "CT";
-    if (scan.modality.empty()) scan.hounsfield = looks_like_hounsfield(scan.stats);
+    scan.hounsfield = scan.modality.empty() ? looks_like_hounsfield(scan.stats) : scan.modality == "CT";
     const float air = scan.hounsfield ? -1024.0f : float(scan.stats.min);
     if (not_numbers > 0) {
         for (float& v : stack.values)
@@ -266,7 +265,10 @@ void each_field_of_scan(S& s, F&& f)
 // The child's failure, with what the libraries printed folded in.
 std::string with_chatter(std::string reason, const ChildEnd& end)
 {
-    if (sanitizer_report(end.chatter)) std::fputs(end.chatter.c_str(), stderr);  // never hidden
+    if (sanitizer_report(end.chatter)) {
+        std::fputs(end.chatter.c_str(), stderr);  // never hidden
+        return "the reader crashed on this file: see the sanitizer's report above";
+    }
     const std::string line = chatter_line(end.chatter);
     if (!line.empty() && reason.find(line) == std::string::npos) reason += " (the decoder said: " + line + ")";
     return reason;
