@@ -199,7 +199,10 @@ private:
                             std::to_string(end - at) + " of " + std::to_string(length) + " bytes)"),
                        false;
             }
-            if (depth == 0) take(group, element, b_ + at, length);
+            if (depth == 0)
+                take(group, element, b_ + at, length);
+            else if (group == 0x0020 && element == 0x0037)
+                check_orientation(trimmed(b_ + at, length));
             at += length;
         }
         return true;
@@ -258,6 +261,17 @@ private:
         }
     }
 
+    // Two perpendicular unit vectors, wherever they appear: GDCM asserts on
+    // others inside the per-frame groups of a multi-frame file.
+    void check_orientation(const std::string& text)
+    {
+        double o[6];
+        const auto length = [&](int i) { return std::sqrt(o[i] * o[i] + o[i + 1] * o[i + 1] + o[i + 2] * o[i + 2]); };
+        if (!parse_numbers(text, o, 6) || std::abs(length(0) - 1) > 0.01 || std::abs(length(3) - 1) > 0.01 ||
+            std::abs(o[0] * o[3] + o[1] * o[4] + o[2] * o[5]) > 0.01)
+            fail("Image Orientation (Patient) \"" + text.substr(0, 60) + "\" is not two perpendicular unit vectors");
+    }
+
     void take(unsigned group, unsigned element, const unsigned char* v, std::uint32_t n)
     {
         const std::uint32_t tag = std::uint32_t(group) << 16 | element;
@@ -281,6 +295,8 @@ private:
             h_.has_orientation = true;
             if (!parse_numbers(h_.orientation_text, h_.orientation, 6))
                 fail("Image Orientation (Patient) \"" + h_.orientation_text + "\" is not six finite numbers");
+            else
+                check_orientation(h_.orientation_text);
             break;
         case 0x00280030:
             h_.spacing_text = text();
