@@ -18,7 +18,7 @@ struct face_section {
     double z, half_width, front, square;
 };
 constexpr face_section face_sections[] = {
-    {47, 50, 72, 1},    {33, 63, 83, 1},    {21, 65, 85, 1},    {5, 65, 83, 1},     {-18, 63, 85, 1},
+    {47, 44, 70, 1},    {33, 57, 82, 1},    {21, 63, 85, 1},    {5, 65, 83, 1},     {-18, 63, 85, 1},
     {-33, 60, 90, 0.8}, {-45, 59, 92, 0.7}, {-59, 58, 91, 0.6}, {-73, 58, 89, 0.3}, {-87, 50, 94, 0},
     {-99, 46, 88, 0},   {-108, 36, 70, 0},  {-118, 22, 45, 0}};
 constexpr int face_section_count = int(sizeof face_sections / sizeof face_sections[0]);
@@ -113,7 +113,7 @@ double neck(vec3 p) { return smax(ellipse(p.x, p.y, 0, -10, 52, 56), p.z + 25, 1
 
 // Temporalis and masseter fill out the side of the face over the
 // zygomatic arch and the ramus.
-constexpr vec3 cheek_muscles_centre{54, 26, -10}, cheek_muscles_radii{15, 34, 32};
+constexpr vec3 cheek_muscles_centre{54, 26, -14}, cheek_muscles_radii{15, 34, 25};
 
 }  // namespace
 

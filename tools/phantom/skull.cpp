@@ -182,7 +182,7 @@ double oval_bar(vec3 p, vec3 a, vec3 b, double across, double deep)
 double cheekbone(vec3 p)
 {
     double d = ellipsoid(p, {47, 58, -7}, {9, 11, 12});
-    d = smin(d, oval_bar(p, {49, 57, -2}, {48, 59, 26}, 4, 7), 6);
+    d = smin(d, oval_bar(p, {48, 57, -2}, {47, 59, 26}, 4, 7), 6);
     d = smin(d, flat_bar(p, {48, 52, -7}, {60, 32, -5}, 2.6, 5), 3);
     d = smin(d, flat_bar(p, {60, 32, -5}, {61, 8, 0}, 2.6, 5), 3);
     return d;
@@ -190,7 +190,7 @@ double cheekbone(vec3 p)
 
 // The brow: a ridge across the forehead over both orbits, strongest at the
 // glabella and receding to the sides with the forehead's curve.
-double brow(vec3 p) { return smax(ellipsoid(p, {0, 50, 31}, {52, 36, 10}), 55 - p.y, 4); }
+double brow(vec3 p) { return smax(ellipsoid(p, {0, 51, 31}, {48, 34, 10}), 55 - p.y, 4); }
 
 // The nasal bones: a narrow roof from the nasion down to the rhinion,
 // steep-sided like a tent.
@@ -263,7 +263,7 @@ const rim_frame rim_axes = make_rim_frame();
 double orbit_rim(vec3 p)
 {
     const vec3 d = p - orbit_opening_centre;
-    const double oval = ellipse(dot(d, rim_axes.out), dot(d, rim_axes.up), 0, 0, 27, 26);
+    const double oval = ellipse(dot(d, rim_axes.out), dot(d, rim_axes.up), 0, 0, 25, 23);
     return smax(std::fabs(orbit_opening(p) + 4) - 5, oval, 5);
 }
 
