@@ -11,10 +11,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/controls.h"
 #include "phantom.h"
 #include "render/render.h"
+#include "volume/slice_format.h"
 #include "volume/volume.h"
 
 namespace fs = std::filesystem;
@@ -113,6 +115,15 @@ void load(benchmark::State& state)
     fs::current_path(previous);
 }
 
+// The phantom's 94 slices, made in memory.
+void phantom(benchmark::State& state)
+{
+    use_threads(state);
+    std::vector<std::uint16_t> words(slice_words);
+    for (auto _ : state)
+        for (int n = 1; n <= slice_count; ++n) make_phantom_slice(n, words.data());
+}
+
 // Every benchmark at one thread first, then at all threads: an idle OpenMP
 // worker still spinning after a parallel run would otherwise slow the
 // one-thread runs that follow it.
@@ -126,10 +137,11 @@ void register_all()
         auto* rotate = benchmark::RegisterBenchmark("rotate_volume", rotation);
         auto* key = benchmark::RegisterBenchmark("rotation_key", rotation_key);
         auto* loads = benchmark::RegisterBenchmark("load", load);
-        for (auto* b : {rotate, key, loads}) b->ArgNames({"threads"})->Args({threads});
+        auto* phantoms = benchmark::RegisterBenchmark("phantom", phantom);
+        for (auto* b : {rotate, key, loads, phantoms}) b->ArgNames({"threads"})->Args({threads});
         // Wall time in milliseconds: with threads, process CPU time would
         // hide the gain.
-        for (auto* b : {images, rotate, key, loads}) b->Unit(benchmark::kMillisecond)->UseRealTime();
+        for (auto* b : {images, rotate, key, loads, phantoms}) b->Unit(benchmark::kMillisecond)->UseRealTime();
     }
 }
 
