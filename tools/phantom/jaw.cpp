@@ -57,8 +57,8 @@ double mandible_body(vec3 q)
 // behind and the coronoid process in front, with the sigmoid notch between,
 // leaning out towards the condyle. Outline in (y, z), 2 mm inside the
 // bone's rounded edge.
-constexpr double ramus_outline[][2] = {{5, -20},  {12, -19}, {22, -29}, {33, -14}, {37, -9},  {40, -13}, {42, -30},
-                                       {45, -52}, {40, -62}, {26, -65}, {15, -62}, {10, -50}, {7, -35}};
+constexpr double ramus_outline[][2] = {{5, -20},  {12, -19}, {21, -28}, {31, -15}, {35, -9}, {38, -12}, {38, -30},
+                                       {42, -50}, {40, -60}, {24, -64}, {14, -61}, {9, -52}, {6, -36}};
 double ramus(vec3 q)
 {
     const double d = polygon(ramus_outline, 13, q.y, q.z) - 2;
