@@ -100,7 +100,8 @@ double head_surface(vec3 p, const face_shape& face);
 double braincase(vec3 p, double inflate);
 // Skin over fat over muscle, by depth below the skin.
 double soft_tissue(double depth);
-// The ear canals, open from the concha to the eardrum.
+// The air of the ear canals, from the concha to the eardrum; skin 1 mm
+// thick lines them.
 double ear_canal(vec3 p);
 
 // skull.cpp: the cranium (vault, base, face) with what its cavities hold.

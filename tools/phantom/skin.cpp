@@ -96,9 +96,10 @@ vec3 ear_local(vec3 p)
     return {d.x * ear_cos + d.y * ear_sin, -d.x * ear_sin + d.y * ear_cos, d.z};
 }
 
-// The canal runs from the concha in to the eardrum.
-constexpr vec3 canal_outer{84, -4, -4}, canal_inner{48, -4, -4};
-constexpr double canal_radius = 3.5;
+// The canal runs from the concha in to the eardrum, its air 5 mm across
+// inside a lining of skin.
+constexpr vec3 canal_outer{84, -4, -4}, canal_inner{56, -4, -4};
+constexpr double canal_radius = 2.5;
 
 // The scalp over the braincase, tucked in under the occiput into the nape.
 double scalp(vec3 p)

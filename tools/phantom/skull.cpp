@@ -125,6 +125,9 @@ double mastoid(vec3 p)
 // magnum, on which the atlas rocks.
 constexpr vec3 condyle_centre{15, -8, -27}, condyle_radii{5.5, 10, 4.5};
 
+// The bony part of the ear canal, 7 mm across, ending at the middle ear.
+constexpr vec3 bony_canal_outer{64, -4, -4}, bony_canal_inner{50, -4, -4};
+
 // The pit of the jaw joint in front of the ear canal.
 constexpr vec3 glenoid_centre{50, 9, -4}, glenoid_radii{13, 7, 5.5};
 
@@ -216,18 +219,16 @@ double nasal_bones(vec3 p)
 constexpr vec3 orbit_apex{15, 34, 14}, orbit_rim_centre{34, 72, 16};
 struct orbit_frame {
     vec3 axis, side, up;
-    double depth;
 };
 orbit_frame make_orbit_frame()
 {
     const vec3 a = orbit_rim_centre - orbit_apex;
-    const double depth = length(a);
-    const vec3 axis = a * (1 / depth);
+    const vec3 axis = a * (1 / length(a));
     const double h = length(axis.x, axis.y);
     const vec3 side{axis.y / h, -axis.x / h, 0};
     const vec3 up{side.y * axis.z - side.z * axis.y, side.z * axis.x - side.x * axis.z,
                   side.x * axis.y - side.y * axis.x};
-    return {axis, side, up, depth};
+    return {axis, side, up};
 }
 const orbit_frame orbit_axes = make_orbit_frame();
 
@@ -236,7 +237,7 @@ double orbit(vec3 p)
     const vec3 d = p - orbit_apex;
     const double t = dot(d, orbit_axes.axis);
     const double grown = smin(std::fmax(t, 0.0) / 32, 1, 0.15);
-    const double half_width = 2.5 + 18.5 * grown, half_height = 2.5 + 16 * grown;
+    const double half_width = 2.5 + 17.5 * grown, half_height = 2.5 + 15 * grown;
     const double section = rounded_rect(dot(d, orbit_axes.side), dot(d, orbit_axes.up), half_width, half_height,
                                         0.8 * std::fmin(half_width, half_height));
     return std::fmax(section * 0.95, -t);
@@ -386,21 +387,25 @@ double cranium_solid(vec3 p, double floor)
 void paint_skull(tissue& t, vec3 p)
 {
     // Nothing of the cranium lies below the condyles, the mastoids and the teeth.
-    if (p.z < -55 || (p.z < -36 && p.y < 30)) return;
+    if (p.z < -55 || (p.z < -40 && p.y < 30)) return;
     const double ax = p.x;
     const double floor = cranial_floor(ax, p.y);
     double bone = cranium_solid(p, floor);
+
+    // The ear canal's air, and its bony part through the tympanic bone, lined
+    // with skin and closed by the eardrum.
+    const double canal = ear_canal(p);
+    if (canal < 0.5 * edge_mm) paint_air(t, canal);
     if (bone > 12) return;
+    if (near_capsule(p, bony_canal_outer, bony_canal_inner, 3.5, edge_mm))
+        bone = smax(bone, -capsule(p, bony_canal_outer, bony_canal_inner, 3.5, 3.5), 1);
 
     const double cavity = cranial_cavity(p, floor);
     if (cavity < 0.5 * edge_mm) paint_brain(t, p, cavity);
     bone = smax(bone, -cavity, 1.5);
     if (near(p, {0, -17, -26}, {15, 17.5, 19}, edge_mm)) bone = smax(bone, -foramen_magnum(p), 1);
 
-    // The ear canal and the jaw joint's pit.
-    const double canal = ear_canal(p);
-    if (canal < 0.5 * edge_mm) paint_air(t, canal);
-    bone = smax(bone, -canal, 1);
+    // The jaw joint's pit.
     if (near(p, glenoid_centre, glenoid_radii, edge_mm))
         bone = smax(bone, -ellipsoid(p, glenoid_centre, glenoid_radii), 2);
 
