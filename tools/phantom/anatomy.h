@@ -13,7 +13,7 @@ namespace phantom {
 
 // Densities on the 12-bit scale (air 0, water 1024).
 constexpr double air = 20;  // a CT's air: a little above 0, with its noise around it
-constexpr double skin = 1062, fat = 940, muscle = 1058, gland = 1045;
+constexpr double skin = 1062, fat = 940, muscle = 1058;
 constexpr double csf = 1026, grey_matter = 1064, white_matter = 1050;
 constexpr double vitreous = 1030, lens = 1130, disc = 1090, cartilage = 1120, mucosa = 1055;
 constexpr double enamel = 3000, dentine = 2600, pulp = 1080;
@@ -77,8 +77,7 @@ constexpr double scalp_mm = 5.5;
 constexpr vec3 eye_centre{31, 70, 15};
 constexpr double eye_radius = 12;
 
-// The mandible opens by jaw_opening radians about the axis through the
-// condyles, so that the two arcades of teeth stand apart.
+// The axis through the condyles, about which the mandible turns open.
 constexpr double condyle_axis_y = 9, condyle_axis_z = -12;
 
 // The occlusal plane at y, before the jaw opens: the incisal edges at

@@ -94,7 +94,7 @@ struct tooth {
     int roots;
 };
 
-// Right halves of the arcades, from the central incisor back to the
+// The halves of the arcades at x > 0, from the central incisor back to the
 // second molar.
 constexpr tooth upper_teeth[] = {
     {4.5, 81.0, 8.5, 7.0, 10.5, 11.5, 8, 0.3, 1}, {11.6, 78.3, 6.5, 6.0, 9.0, 11.5, 7, 0.3, 1},
@@ -114,9 +114,9 @@ struct arch {
 };
 constexpr arch upper_arch{40, 27, 41}, lower_arch{38, 25, 38};
 
-// Distances to a tooth's whole outline and to its crown alone; rising is
-// +1 for an upper tooth (crown above the occlusal plane... its roots up)
-// and -1 for a lower one.
+// Distances to a tooth's whole outline, to its crown alone and to its pulp
+// chamber. rising is +1 for an upper tooth, whose roots rise from the
+// occlusal plane, and -1 for a lower one.
 struct tooth_distances {
     double whole, crown, pulp;
 };
@@ -156,8 +156,8 @@ tooth_distances tooth_at(vec3 q, const tooth& k, const arch& a, double rising)
     return {smin(crown, root, 1.5), crown, pulp};
 }
 
-// Teeth blend over a wider edge than other tissue, so that a ray looking
-// for bone always finds a sample on the way up to enamel.
+// Teeth blend over a slightly wider edge than other tissue, so that a ray
+// looking for bone finds a sample on the way up to enamel.
 constexpr double tooth_edge = 1.3;
 
 void paint_teeth(tissue& t, vec3 q, const tooth* teeth, const arch& a, double rising)
