@@ -40,6 +40,10 @@ double skin_cover(double d) { return clamp(0.5 - d / skin_edge_mm, 0.0, 1.0); }
 // Heights sampled through each slice.
 constexpr int heights = 3;
 
+// A voxel whose middle lies this far outside the skin is air at every
+// height through it.
+constexpr double air_margin_mm = 0.5 * skin_edge_mm + 0.5 * slice_step_mm + 1;
+
 // Nothing of the head lies outside this box, nor above z = 60 outside the
 // scalp.
 bool outside_head(vec3 p)
@@ -89,10 +93,15 @@ void make_phantom_slice(int n, std::uint16_t* words)
         for (int col = side / 2; col < side; ++col) {
             const double x = (col - centre_col) * pixel_mm;
             tissue sum{0, 0};
-            for (int k = 0; k < heights; ++k) {
-                const tissue t = density_at({x, y, zs[k]}, faces[k]);
-                sum.density += t.density;
-                sum.texture += t.texture;
+            const vec3 middle{x, y, z};
+            if (outside_head(middle) || head_surface(middle, faces[heights / 2]) > air_margin_mm) {
+                sum = {air * heights, 0};
+            } else {
+                for (int k = 0; k < heights; ++k) {
+                    const tissue t = density_at({x, y, zs[k]}, faces[k]);
+                    sum.density += t.density;
+                    sum.texture += t.texture;
+                }
             }
             const tissue mean{sum.density / heights, sum.texture / heights};
             words[row * side + col] = word(mean, {x, y, z}, n, row, col);
