@@ -19,6 +19,7 @@ shot rr split.png
 shot rrr slice.png
 shot mmmoo turned.png
 shot qqqqqqqqq bone.png
+shot qqqqqqqqqmmmmmmmmmmmmmmm bone-side.png
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display >/dev/null 2>&1 &
 for _ in $(seq 50); do [ -s display ] && break; sleep 0.1; done
