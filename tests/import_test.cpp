@@ -159,10 +159,10 @@ std::vector<std::uint16_t> read_slice_folder(const fs::path& folder)
     std::vector<std::uint16_t> words;
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), slice_count);
     for (int n = 1; n <= slice_count; ++n) {
-        const std::string bytes = slurp(folder / ("headsq." + std::to_string(n)));
-        EXPECT_EQ(bytes.size(), slice_words * 2);
+        const std::string bytes = slurp(slice_path(folder.string(), n));
+        EXPECT_EQ(bytes.size(), slice_bytes);
         for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-            words.push_back(std::uint16_t(std::uint8_t(bytes[i]) | std::uint8_t(bytes[i + 1]) << 8));
+            words.push_back(std::uint16_t(decode_word(reinterpret_cast<const unsigned char*>(&bytes[i]))));
     }
     return words;
 }

@@ -22,6 +22,7 @@
 #include "render/render.h"
 #include "test_support.h"
 #include "volume/rotation.h"
+#include "volume/slice_format.h"
 #include "volume/slice_loader.h"
 #include "volume/voxel_store.h"
 
@@ -29,8 +30,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int side = 256, slices = 94;
-constexpr std::uintmax_t file_bytes = 131072;
+constexpr int side = slice_side, slices = slice_count;
+constexpr std::uintmax_t file_bytes = slice_bytes;
 
 std::string read_text(const fs::path& path)
 {
@@ -55,7 +56,7 @@ TEST(phantom_files, WritesEverySliceCompleteLittleEndianAndRepeatable)
         ASSERT_EQ(bytes.size(), file_bytes) << "slice " << n;
         make_phantom_slice(n, words.data());
         for (int i = 0; i < side * side; ++i) {
-            const unsigned word = std::uint8_t(bytes[2 * i]) | unsigned(std::uint8_t(bytes[2 * i + 1])) << 8;
+            const unsigned word = decode_word(reinterpret_cast<const unsigned char*>(&bytes[2 * i]));
             ASSERT_EQ(word, words[i]) << "slice " << n << " word " << i;
             ASSERT_LE(word, 4095u) << "slice " << n << " word " << i;
         }
