@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "import.h"
+#include "volume/slice_format.h"
 
 #include <chrono>
 #include <cmath>
@@ -251,10 +252,10 @@ std::vector<std::uint16_t> read_slices(const fs::path& folder)
 {
     std::vector<std::uint16_t> words;
     for (int n = 1; n <= slice_count; ++n) {
-        const std::string bytes = slurp(folder / ("headsq." + std::to_string(n)));
+        const std::string bytes = slurp(slice_path(folder.string(), n));
         EXPECT_EQ(bytes.size(), slice_bytes);
         for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-            words.push_back(std::uint16_t(std::uint8_t(bytes[i]) | std::uint8_t(bytes[i + 1]) << 8));
+            words.push_back(std::uint16_t(decode_word(reinterpret_cast<const unsigned char*>(&bytes[i]))));
     }
     return words;
 }

@@ -39,7 +39,7 @@ std::string read_text(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-fs::path slice_path(const fs::path& folder, int n) { return folder / ("headsq." + std::to_string(n)); }
+fs::path slice_path(const fs::path& folder, int n) { return slice_path(folder.string(), n); }
 
 // The files hold exactly what a second, separate generation gives, as
 // 12-bit little-endian words.
