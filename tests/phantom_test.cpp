@@ -39,7 +39,7 @@ std::string read_text(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-fs::path slice_path(const fs::path& folder, int n) { return slice_path(folder.string(), n); }
+fs::path slice_file(const fs::path& folder, int n) { return slice_path(folder.string(), n); }
 
 // The files hold exactly what a second, separate generation gives, as
 // 12-bit little-endian words.
@@ -52,7 +52,7 @@ TEST(phantom_files, WritesEverySliceCompleteLittleEndianAndRepeatable)
 
     std::vector<std::uint16_t> words(side * side);
     for (int n = 1; n <= slices; ++n) {
-        const std::string bytes = read_text(slice_path(head, n));
+        const std::string bytes = read_text(slice_file(head, n));
         ASSERT_EQ(bytes.size(), file_bytes) << "slice " << n;
         make_phantom_slice(n, words.data());
         for (int i = 0; i < side * side; ++i) {
@@ -84,14 +84,14 @@ TEST(phantom_files, LeavesAnExistingPathAloneUnlessForced)
     temp_folder tmp;
     const fs::path head = tmp.path / "fullHead", file = tmp.path / "file";
     ASSERT_EQ(write_phantom(head.string(), false), "");
-    write_file(slice_path(head, 1), {'o', 'l', 'd'});
+    write_file(slice_file(head, 1), {'o', 'l', 'd'});
     write_file(file, {'x'});
 
     const std::string refused = write_phantom(head.string(), false);
     EXPECT_NE(refused.find("already exists (use --force"), std::string::npos) << refused;
-    EXPECT_EQ(fs::file_size(slice_path(head, 1)), 3u);
+    EXPECT_EQ(fs::file_size(slice_file(head, 1)), 3u);
     EXPECT_EQ(write_phantom(head.string(), true), "");
-    EXPECT_EQ(fs::file_size(slice_path(head, 1)), file_bytes);
+    EXPECT_EQ(fs::file_size(slice_file(head, 1)), file_bytes);
 
     // A file counts as existing too, and forcing does not replace it.
     EXPECT_NE(write_phantom(file.string(), false).find("already exists"), std::string::npos);
@@ -114,9 +114,9 @@ TEST(phantom_files, RefusesWhatItCannotWriteOrMustNotReplace)
     // else) in it is named and left alone, never waited on.
     const fs::path head = tmp.path / "fullHead";
     fs::create_directory(head);
-    ASSERT_EQ(::mkfifo(slice_path(head, 3).c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(slice_file(head, 3).c_str(), 0600), 0);
     EXPECT_EQ(write_phantom(head.string(), true).rfind("holds headsq.3, which is not a slice file", 0), 0u);
-    EXPECT_TRUE(fs::is_fifo(slice_path(head, 3)));
+    EXPECT_TRUE(fs::is_fifo(slice_file(head, 3)));
 }
 
 // Runs crane-phantom, which is built next to this test program, in folder;
@@ -139,12 +139,12 @@ TEST(phantom_command, ExitStatusAndMessages)
 
     EXPECT_EQ(run_phantom(tmp.path, ""), 0);
     EXPECT_EQ(read_text(err), "crane-phantom: wrote 94 slices to fullHead\n");
-    EXPECT_EQ(fs::file_size(slice_path(tmp.path / "fullHead", 94)), file_bytes);
+    EXPECT_EQ(fs::file_size(slice_file(tmp.path / "fullHead", 94)), file_bytes);
     EXPECT_EQ(run_phantom(tmp.path, ""), 1);
     EXPECT_EQ(read_text(err), "crane-phantom: fullHead: already exists (use --force to replace it)\n");
     EXPECT_EQ(run_phantom(tmp.path, "--force"), 0);
     EXPECT_EQ(run_phantom(tmp.path, "other --force"), 0);
-    EXPECT_TRUE(fs::exists(slice_path(tmp.path / "other", 1)));
+    EXPECT_TRUE(fs::exists(slice_file(tmp.path / "other", 1)));
 
     for (const char* bad : {"-f", "--forse", "a b", "--force a b"}) {
         EXPECT_EQ(run_phantom(tmp.path, bad), 2) << bad;
