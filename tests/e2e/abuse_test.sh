@@ -6,25 +6,28 @@ source "$(dirname "$0")/lib.sh"
 cd "$SCRATCH"
 make_phantom "$SCRATCH"
 snap="$BUILD/crane-snapshot"
+# The largest image takes seconds; under the sanitizers on a loaded machine
+# far longer, but never this long.
+limit=300
 
 # Sizes the window can take: each gives an image of exactly that size.
 for size in 1x1 1x4096 4096x1 8192x8192; do
-  "$snap" --size "$size" --keys r --out "s.png" >/dev/null 2>err || fail "size $size: $(cat err)"
+  bounded $limit "$snap" --size "$size" --keys r --out "s.png" >/dev/null 2>err || fail "size $size: $(cat err)"
   [ "$(identify -format '%wx%h' s.png)" = "$size" ] || fail "size $size gave $(identify -format '%wx%h' s.png)"
 done
 # An empty window renders nothing and cannot be stored as a PNG: a clear
 # error, not a crash and not an empty file.
 rm -f s.png
-status=0; "$snap" --size 0x0 --out s.png >/dev/null 2>err || status=$?
+status=0; bounded $limit "$snap" --size 0x0 --out s.png >/dev/null 2>err || status=$?
 [ "$status" = 1 ] && grep -q "no pixels" err && [ ! -e s.png ] || fail "size 0x0: status $status, $(cat err)"
 
 # Malformed sizes and options: usage and status 2.
 for args in "--size abc" "--size 10x" "--size x10" "--size -1x5" "--size 99999x2" "--size 16385x1" \
             "--size 8193x8193" "--bogus" "--out"; do
-  status=0; "$snap" $args >/dev/null 2>err || status=$?
+  status=0; bounded $limit "$snap" $args >/dev/null 2>err || status=$?
   [ "$status" = 2 ] && grep -q "^usage: crane-snapshot" err || fail "'$args': status $status, $(cat err)"
 done
-status=0; "$snap" --out /nonexistent/folder/s.png >/dev/null 2>err || status=$?
+status=0; bounded $limit "$snap" --out /nonexistent/folder/s.png >/dev/null 2>err || status=$?
 [ "$status" = 1 ] && grep -q "cannot write /nonexistent/folder/s.png" err || fail "unwritable output: $status"
 
 # Ten thousand random key bytes (fixed seed; no NUL, which argv cannot
@@ -42,10 +45,10 @@ random_keys() {
 # resident set by itself; it is turned off for this measurement.
 peak_kib() {
   ASAN_OPTIONS="${ASAN_OPTIONS:-}${ASAN_OPTIONS:+:}quarantine_size_mb=0" \
-    /usr/bin/time -f %M "$snap" --size 64x48 --keys "$1" --out s.png 2>&1 >/dev/null | tail -n 1
+    bounded $limit /usr/bin/time -f %M "$snap" --size 64x48 --keys "$1" --out s.png 2>&1 >/dev/null | tail -n 1
 }
-few=$(peak_kib "$(random_keys 7 100)")
-many=$(peak_kib "$(random_keys 7 10000)")
+few=$(peak_kib "$(random_keys 7 100)") || fail "100 random keys: $few"
+many=$(peak_kib "$(random_keys 7 10000)") || fail "10000 random keys: $many"
 echo "peak resident memory: $few KiB after 100 keys, $many KiB after 10000 keys"
 [ "$many" -le $((few + 8192)) ] || fail "resident memory grew from $few KiB to $many KiB"
 echo "abuse test passed"
