@@ -3,8 +3,9 @@
 # Expects BUILD (the build folder) in the environment.
 #
 # Every wait has a limit in seconds and, when the limit passes, fails with
-# what it waited for. The limits are far above what a loaded 2-core machine
-# needs; they only keep a broken run from hanging until CTest's timeout.
+# what it waited for. The limits are there against hangs, not slowness: far
+# above what a 2-core machine loaded ten times over needs (an image that
+# takes 25 ms alone can take seconds there), and below CTest's timeout.
 set -euo pipefail
 
 BUILD=${BUILD:?BUILD must name the build folder}
@@ -14,8 +15,8 @@ VIEWER_PID=
 VIEWER_CONSOLE=/dev/null
 # Seconds for one image of the viewer, and for one X request (a focus, a
 # resize, a capture). The valgrind test raises the first.
-IMAGE_LIMIT=${IMAGE_LIMIT:-60}
-X_LIMIT=${X_LIMIT:-30}
+IMAGE_LIMIT=${IMAGE_LIMIT:-300}
+X_LIMIT=${X_LIMIT:-120}
 
 # OpenMP threads that wait by spinning crawl when other processes hold the
 # cores: 10,000 keys in crane-snapshot took over 50 s instead of 13 s beside

@@ -4,7 +4,7 @@
 # uninitialised value. Leaks are not checked: the process ends inside GLUT's
 # loop by design and the OpenGL driver keeps its own allocations.
 # Under memcheck the viewer runs tens of times slower: the limits are wider.
-IMAGE_LIMIT=300
+IMAGE_LIMIT=900
 source "$(dirname "$0")/lib.sh"
 command -v valgrind >/dev/null || fail "valgrind is not installed"
 start_xvfb
@@ -17,7 +17,7 @@ make_phantom "$dir"
   --suppressions="$suppressions" "$BUILD/crane" >console 2>&1) &
 VIEWER_PID=$!
 VIEWER_CONSOLE=$dir/console
-win=$(window_id '^Crane$' 300)
+win=$(window_id '^Crane$' 900)
 wait_images "$dir" 2
 images=2
 for key in r r r r o; do
@@ -26,7 +26,7 @@ for key in r r r r o; do
   wait_images "$dir" "$images"
 done
 press "$win" Escape
-wait_viewer 300
+wait_viewer 900
 grep -E "ERROR SUMMARY" "$dir/console" || true
 [ "$VIEWER_STATUS" = 0 ] ||
   fail "memcheck found errors (status $VIEWER_STATUS): $(grep -A20 -E 'Invalid|uninitialised' "$dir/console" | head -n 60)"

@@ -28,7 +28,7 @@ wait_images "$head_dir" 3
 press "$win" space
 wait_images "$head_dir" 4
 capture "$win" "$SCRATCH/resized.png"
-size=$(identify -format '%wx%h' "$SCRATCH/resized.png")
+size=$(identify -ping -format '%wx%h' "$SCRATCH/resized.png")
 [ "$size" = "300x200" ] || fail "capture is $size, not 300x200"
 
 press "$win" Escape
