@@ -1,14 +1,16 @@
-// crane-snapshot: the viewer without a window. Runs the same start-up,
-// reshape and key handling and stores the final image as a PNG.
+// crane-snapshot: the viewer without a window. Runs the same start-up and
+// keys, renders only the frame it writes, and stores it as a PNG.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "app/console.h"
+#include "app/png_file.h"
 #include "app/startup.h"
 #include "app/viewer.h"
-#include "png_writer.h"
 #include "render/frame.h"
 
 namespace {
@@ -27,9 +29,10 @@ void print_usage(std::FILE* to)
 {
     std::fprintf(to,
                  "usage: crane-snapshot [--sphere] [--size WxH] [--keys KEYS] [--out FILE]\n"
-                 "  Runs the viewer headless on ./fullHead (or the empty sphere volume),\n"
-                 "  resizes to W x H (default 256x256), replays KEYS one byte per key press\n"
-                 "  (Escape ends the replay) and writes the image to FILE (default snapshot.png).\n"
+                 "  Runs the viewer headless on ./fullHead (or the empty sphere volume) at W x H\n"
+                 "  (default 256x256), replays KEYS one byte per key press (Escape ends the\n"
+                 "  replay) and writes the picture the window would show to FILE (default\n"
+                 "  snapshot.png).\n"
                  "  W and H: 0 to %d each, at most %lld pixels in all.\n",
                  max_side, max_pixels);
 }
@@ -96,20 +99,23 @@ int main(int argc, char** argv)
         print_usage(stderr);
         return 2;
     }
+    // Refused before the long work, as the write would refuse it anyway.
+    struct stat existing;
+    if (::lstat(opt.out, &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        std::fprintf(stderr, "crane-snapshot: cannot write %s: not a regular file; it is left as it is\n", opt.out);
+        return 1;
+    }
 
     char title[8];
     if (prepare_volume(opt.sphere ? data_source::sphere : data_source::head, title) != 0) return 1;
 
-    // As the viewer: the first image at the initial window size, then the
-    // reshape, then the keys.
-    win_width = 256;
-    win_height = 256;
-    compute_image();
-    resize_view(opt.width, opt.height);
-    for (const char* key = opt.keys; *key; ++key)
-        if (!handle_key(static_cast<unsigned char>(*key))) break;
-
-    const std::string error = write_png(opt.out, image.data(), win_width, win_height);
+    // The keys change the view state and print their own lines; only the
+    // picture the window would show at the end is computed: that of the
+    // last view, from the start on, that filled the frame.
+    win_width = opt.width;
+    win_height = opt.height;
+    compute_image_of(replay_keys(opt.keys));
+    const std::string error = save_png(opt.out, image.data(), win_width, win_height);
     if (!error.empty()) {
         std::fprintf(stderr, "crane-snapshot: cannot write %s: %s\n", opt.out, error.c_str());
         return 1;
