@@ -1,9 +1,11 @@
-// The replay crane-snapshot makes, without a window.
+// The replay crane-snapshot makes and the help panel's text, without a
+// window.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "app/status.h"
 #include "app/view_state.h"
 #include "app/viewer.h"
 #include "render/frame.h"
@@ -90,6 +92,54 @@ TEST_F(InteractionTest, ReplayKeepsThePictureOfTheLastViewThatFilledTheFrame)
     reset_view_state();
     console_of([] { replay_keys("r\x1brr"); });
     EXPECT_EQ(render_mode, 1);
+}
+
+// ------------------------------------------------------------- the panel
+
+TEST(StatusText, AnglesInDegreesWithADecimalComma)
+{
+    EXPECT_EQ(degrees_text(0.0f), "0,0\xB0");
+    EXPECT_EQ(degrees_text(0.1f), "5,7\xB0");
+    EXPECT_EQ(degrees_text(-0.1f), "-5,7\xB0");
+    EXPECT_EQ(degrees_text(1.4901161e-9f), "0,0\xB0");
+    EXPECT_EQ(degrees_text(-1e-4f), "0,0\xB0");  // never "-0,0"
+    EXPECT_EQ(degrees_text(6.3f), "361,0\xB0");  // the angles are never wrapped
+}
+
+TEST(StatusText, ThePanelShowsTheWholeViewState)
+{
+    reset_viewer();
+    render_mode = 1;
+    start_layer = 30;
+    surface_level = 1300;
+    density_threshold = -56000;
+    slice_index = 88;
+    angle_a = 0.2f;
+    angle_b = -0.1f;
+    const std::vector<std::string> lines = status_lines();
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "Vue : densit\xE9 cumul\xE9"
+                        "e (mode 1)");
+    EXPECT_EQ(lines[1], "Niveau 1300, seuil -56000");
+    EXPECT_EQ(lines[2], "Couche 88, premi\xE8re couche 30");
+    EXPECT_EQ(lines[3], "Angles : a 11,5\xB0, b -5,7\xB0");
+    EXPECT_EQ(threshold_label(), "seuil -56000");
+    std::string keys;
+    for (const auto& line : lines) keys += line + "\n";
+    for (const char* named : {"r :", "+/-", "d/c", "q/w", "s/x", "o/l, m/k ou glisser", "molette", "F1", "F12", "chap"})
+        EXPECT_NE(keys.find(named), std::string::npos) << named;
+}
+
+TEST(StatusText, TheSceneHoldsTheLegendInModeOneAndThePanelWhenAsked)
+{
+    reset_viewer();
+    EXPECT_TRUE(view_scene(100, true, false).empty());
+    const std::size_t panel = view_scene(100, true, true).size();
+    EXPECT_GT(panel, 0u);
+    render_mode = 1;
+    EXPECT_EQ(view_scene(100, true, false).size(), 4u);  // two swatches, two captions
+    EXPECT_TRUE(view_scene(100, false, false).empty());
+    EXPECT_EQ(view_scene(100, true, true).size(), 4u + 3u + panel);  // and the framed threshold label
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "app/console.h"
 #include "app/controls.h"
+#include "app/status.h"
 #include "app/view_state.h"
 #include "render/render.h"
 #include "volume/rotation.h"
@@ -87,4 +88,5 @@ void reset_viewer()
     reset_voxel_store();
     reset_view_state();
     reset_frame();
+    overlay_shown = false;
 }

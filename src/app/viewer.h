@@ -61,5 +61,6 @@ bool handle_key(unsigned char key);
 // Adopts a new window size, then compute_image, even for the same size.
 void resize_view(int width, int height);
 
-// Back to the state at program start: voxel store, view state and frame.
+// Back to the state at program start: voxel store, view state, frame and
+// the help panel.
 void reset_viewer();

@@ -5,12 +5,33 @@
 
 #include <cstdlib>
 
+#include "app/status.h"
 #include "app/view_state.h"
 #include "app/viewer.h"
-#include "overlay/legend.h"
+#include "overlay/draw.h"
 #include "render/frame.h"
 
 int vp_x, vp_w, vp_y, vp_h;
+
+namespace {
+
+// The image, then the legend and the panel over it, in the back buffer.
+void draw_frame()
+{
+    const int width = win_width;
+    glClearColor(0, 0, 1, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, width);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, width);
+    glRasterPos2d(-1.0, -1.0);
+    glDrawPixels(win_width, win_height, GL_RGB, GL_UNSIGNED_BYTE, image.data());
+    const overlay_scene scene = view_scene(vp_h, true, overlay_shown);
+    if (!scene.empty()) draw_scene(scene, vp_w, vp_h);
+}
+
+}  // namespace
 
 void init_window(const char* title)
 {
@@ -28,16 +49,7 @@ void init_window(const char* title)
 
 void display()
 {
-    const int width = win_width;
-    glClearColor(0, 0, 1, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glPixelStorei(GL_PACK_ROW_LENGTH, width);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, width);
-    glRasterPos2d(-1.0, -1.0);
-    glDrawPixels(win_width, win_height, GL_RGB, GL_UNSIGNED_BYTE, image.data());
-    if (render_mode == 1) draw_legend(vp_x, vp_w, vp_y, vp_h);
+    draw_frame();
     glutSwapBuffers();
 }
 
@@ -56,4 +68,12 @@ void keyboard(unsigned char key, int, int)
 {
     if (!handle_key(key)) std::exit(0);
     glutPostRedisplay();
+}
+
+void special_key(int key, int, int)
+{
+    if (key == GLUT_KEY_F1) {
+        overlay_shown = !overlay_shown;
+        glutPostRedisplay();
+    }
 }

@@ -7,3 +7,6 @@ void init_window(const char* title);
 void display();
 void reshape(int width, int height);
 void keyboard(unsigned char key, int x, int y);
+
+// F1 shows or hides the help panel; other special keys do nothing.
+void special_key(int key, int x, int y);
