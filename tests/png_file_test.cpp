@@ -1,5 +1,7 @@
 // PNG files written as an editor saves them: never removing or cutting
-// short what was at the target, refusing what is not a regular file.
+// short what was at the target, refusing what is not a regular file, and
+// numbered files that never replace one another.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/stat.h>
@@ -118,6 +120,43 @@ TEST(SavePng, AFailedWriteLeavesTheTargetAsItWas)
     EXPECT_EQ(save_png((folder.path / "missing" / "x.png").string(), rgb.data(), 5, 3), "No such file or directory");
     EXPECT_EQ(save_png("/dev/null/x.png", rgb.data(), 5, 3), "Not a directory");
     EXPECT_EQ(names_in(folder.path), std::vector<std::string>{"keep.png"});
+}
+
+TEST(SavePngNumbered, TakesTheLowestFreeNumberAndNeverReplaces)
+{
+    temp_folder folder;
+    const std::vector<std::uint8_t> rgb = test_frame();
+    std::string path;
+    ASSERT_EQ(save_png_numbered(folder.path.string(), rgb.data(), 5, 3, path), "");
+    EXPECT_EQ(path, (folder.path / "crane-0001.png").string());
+    put(folder.path / "crane-0002.png", "someone else's");
+    ASSERT_EQ(save_png_numbered(folder.path.string(), rgb.data(), 5, 3, path), "");
+    EXPECT_EQ(path, (folder.path / "crane-0003.png").string());
+    EXPECT_EQ(contents(folder.path / "crane-0002.png"), "someone else's");
+    fs::remove(folder.path / "crane-0001.png");
+    ASSERT_EQ(save_png_numbered(folder.path.string(), rgb.data(), 5, 3, path), "");
+    EXPECT_EQ(path, (folder.path / "crane-0001.png").string());
+    EXPECT_EQ(read_png(folder.path / "crane-0001.png"), read_png(folder.path / "crane-0003.png"));
+    EXPECT_EQ(names_in(folder.path), (std::vector<std::string>{"crane-0001.png", "crane-0002.png", "crane-0003.png"}));
+    // Past 9999 the number grows a digit.
+    for (int n = 4; n <= 9999; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "crane-%04d.png", n);
+        ::close(::open((folder.path / name).c_str(), O_CREAT | O_WRONLY, 0644));
+    }
+    ASSERT_EQ(save_png_numbered(folder.path.string(), rgb.data(), 5, 3, path), "");
+    EXPECT_EQ(path, (folder.path / "crane-10000.png").string());
+}
+
+TEST(SavePngNumbered, AFailedWriteLeavesNothing)
+{
+    temp_folder folder;
+    const std::vector<std::uint8_t> rgb = test_frame();
+    std::string path;
+    EXPECT_EQ(save_png_numbered((folder.path / "missing").string(), rgb.data(), 5, 3, path),
+              "No such file or directory");
+    EXPECT_NE(save_png_numbered(folder.path.string(), rgb.data(), 5, 0, path), "");
+    EXPECT_TRUE(names_in(folder.path).empty());
 }
 
 }  // namespace

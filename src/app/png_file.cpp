@@ -1,6 +1,7 @@
 // Safe PNG files.
 #include "app/png_file.h"
 
+#include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -135,6 +136,20 @@ std::string write_temporary(const std::string& folder, const std::string& stem, 
     return reason;
 }
 
+// Moves the temporary file to target unless something is there: a hard
+// link where the file system has them, else a rename that refuses to
+// replace. Returns 0, or the error (EEXIST when target is taken).
+int place_without_replacing(const std::string& temporary, const std::string& target)
+{
+    if (::link(temporary.c_str(), target.c_str()) == 0) {
+        ::unlink(temporary.c_str());
+        return 0;
+    }
+    if (errno == EEXIST) return EEXIST;
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    return errno;
+}
+
 }  // namespace
 
 std::string save_png(const std::string& path, const std::uint8_t* rgb, int width, int height)
@@ -155,4 +170,22 @@ std::string save_png(const std::string& path, const std::uint8_t* rgb, int width
     if (renamed) ::unlink(temporary.c_str());
     release_temporary();
     return renamed ? std::strerror(renamed) : std::string();
+}
+
+std::string save_png_numbered(const std::string& folder, const std::uint8_t* rgb, int width, int height,
+                              std::string& saved_path)
+{
+    std::string temporary;
+    const std::string reason = write_temporary(folder, "crane", new_file_mode(), rgb, width, height, temporary);
+    if (!reason.empty()) return reason;
+    int error = EEXIST;
+    for (int number = 1; error == EEXIST && number < 1000000; ++number) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/crane-%04d.png", number);
+        saved_path = folder + name;
+        error = place_without_replacing(temporary, saved_path);
+    }
+    if (error) ::unlink(temporary.c_str());
+    release_temporary();
+    return error ? std::strerror(error) : std::string();
 }

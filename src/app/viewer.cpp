@@ -6,6 +6,7 @@
 
 #include "app/console.h"
 #include "app/controls.h"
+#include "app/interaction.h"
 #include "app/status.h"
 #include "app/view_state.h"
 #include "render/render.h"
@@ -88,5 +89,6 @@ void reset_viewer()
     reset_voxel_store();
     reset_view_state();
     reset_frame();
+    reset_interaction();
     overlay_shown = false;
 }

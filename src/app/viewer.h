@@ -6,8 +6,9 @@
 //          for the view, "Calcul d'image fini"
 //       -> the caller shows image (the window redraws, the tool saves it).
 //
-// The window takes every key this way. crane-snapshot takes the first two
-// steps for each key (replay_keys) and computes only the image it writes.
+// The window takes every key this way (through press_key, interaction.h).
+// crane-snapshot takes the first two steps for each key (replay_keys) and
+// computes only the image it writes.
 #pragma once
 
 #include "render/render.h"
@@ -61,6 +62,6 @@ bool handle_key(unsigned char key);
 // Adopts a new window size, then compute_image, even for the same size.
 void resize_view(int width, int height);
 
-// Back to the state at program start: voxel store, view state, frame and
-// the help panel.
+// Back to the state at program start: voxel store, view state, frame, the
+// keys remembered and the help panel.
 void reset_viewer();
