@@ -19,6 +19,11 @@ shot rr split.png
 shot rrr slice.png
 shot mmmoo turned.png
 shot qqqqqqqqq bone.png
+# The help panel (F1) over the accumulation view and its legend, and over
+# the surface, as crane-snapshot paints them: the window's very pixels.
+"$BUILD/crane-snapshot" --size 384x384 --keys rmmmoo --legend --overlay --out "$work/panel-1.png" >/dev/null 2>&1
+"$BUILD/crane-snapshot" --size 384x384 --keys mmmoo --legend --overlay --out "$work/panel-0.png" >/dev/null 2>&1
+convert "$work/panel-1.png" "$work/panel-0.png" +append "$DOCS/overlay.png"
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display >/dev/null 2>&1 &
 for _ in $(seq 50); do [ -s display ] && break; sleep 0.1; done
