@@ -20,7 +20,9 @@ mkdir -p "$dir"
 make_phantom "$dir"
 keys=$(printf 'm%.0s' {1..30})
 snapshot_in "$dir" "$SCRATCH/want.png" --size 256x256 --keys "$keys"
-now() { date +%s.%N; }
+now() { echo $(($(date +%s%N) / 1000000)); }  # milliseconds
+# The milliseconds from $1 to $2 as seconds.
+seconds() { printf '%d.%03d' $((($2 - $1) / 1000)) $((($2 - $1) % 1000)); }
 for run in $(seq "$runs"); do
   start_viewer "$dir"
   wait_images "$dir" 2
@@ -37,8 +39,8 @@ for run in $(seq "$runs"); do
     [ "$(differing_pixels "$SCRATCH/got.png" "$SCRATCH/want.png")" = 0 ] && break
   done
   shown=$(now)
-  printf 'run %d, keys: presses sent in %.2f s; last image computed %.3f s and seen %.3f s after the last press\n' \
-    "$run" "$(echo "$sent - $sent_from" | bc)" "$(echo "$computed - $sent" | bc)" "$(echo "$shown - $sent" | bc)"
+  printf 'run %d, keys: presses sent in %s s; last image computed %s s and seen %s s after the last press\n' \
+    "$run" "$(seconds "$sent_from" "$sent")" "$(seconds "$sent" "$computed")" "$(seconds "$sent" "$shown")"
   press "$win" Escape
   wait_viewer
 
@@ -57,8 +59,8 @@ for run in $(seq "$runs"); do
     [ "$(differing_pixels "$SCRATCH/got.png" "$SCRATCH/want.png")" = 0 ] && break
   done
   shown=$(now)
-  printf 'run %d, drag: motion sent in %.2f s; %d images; the last seen %.3f s after the last motion\n' \
-    "$run" "$(echo "$sent - $sent_from" | bc)" "$(($(image_count "$dir") - 2))" "$(echo "$shown - $sent" | bc)"
+  printf 'run %d, drag: motion sent in %s s; %d images; the last seen %s s after the last motion\n' \
+    "$run" "$(seconds "$sent_from" "$sent")" "$(($(image_count "$dir") - 2))" "$(seconds "$sent" "$shown")"
   xdotool mouseup 1
   press "$win" Escape
   wait_viewer

@@ -135,12 +135,12 @@ echo "ok: a signal during the write leaves the old file and no temporary one"
 
 # 100,000 keys: their own lines, one image, the picture of their view.
 keys=$(repeat qwsx 25000)
-start=$(date +%s.%N)
+start=$(date +%s%N)
 snap --size 200x150 --keys "$keys" --out many.png >out 2>err || fail "100,000 keys: $(cat err)"
-end=$(date +%s.%N)
+end=$(date +%s%N)
 [ "$(grep -c "Calcul d'image fini" err)" = 1 ] || fail "100,000 keys computed $(grep -c "Calcul d'image fini" err) images"
 [ "$(grep -o "Seuil de densite" out | wc -l)" = 50000 ] || fail "100,000 keys: the threshold lines are missing"
 snap --size 200x150 --out none.png >/dev/null 2>&1
 cmp -s many.png none.png || fail "100,000 keys that come back to the start give another picture"
-echo "ok: 100,000 keys in $(echo "$end - $start" | bc) s"
+echo "ok: 100,000 keys in $(((end - start) / 1000000)) ms"
 echo "snapshot test passed"
