@@ -20,6 +20,11 @@ shot rrr slice.png
 shot mmmoo turned.png
 shot qqqqqqqqq bone.png
 shot qqqqqqqqqmmmmmmmmmmmmmmm bone-side.png
+# The help panel (F1) over the accumulation view and its legend, and over
+# the surface, as crane-snapshot paints them: the window's very pixels.
+"$BUILD/crane-snapshot" --size 384x384 --keys rmmmoo --legend --overlay --out "$SCRATCH/panel-1.png" >/dev/null 2>&1
+"$BUILD/crane-snapshot" --size 384x384 --keys mmmoo --legend --overlay --out "$SCRATCH/panel-0.png" >/dev/null 2>&1
+convert "$SCRATCH/panel-1.png" "$SCRATCH/panel-0.png" +append "$DOCS/overlay.png"
 
 start_xvfb
 start_viewer "$SCRATCH"

@@ -10,6 +10,7 @@ set -euo pipefail
 run_packages=(
   build-essential cmake pkg-config         # compiler, make, CMake (FindGLUT asks pkg-config)
   libglut-dev libgl-dev libglu1-mesa-dev   # the viewer's window
+  libpng-dev                               # pictures saved from the window (F12) and by crane-snapshot
   libgl1-mesa-dri libglx-mesa0             # software OpenGL where no other driver is
   libgomp1                                 # OpenMP runtime
 )
@@ -17,7 +18,6 @@ run_packages=(
 # Everything else that the tools, the tests and the fuzzers need, on top of
 # the run set. One group a line.
 test_packages=(
-  libpng-dev                               # crane-snapshot
   libgtest-dev libbenchmark-dev            # tests and benchmark
   libinsighttoolkit5-dev zlib1g-dev        # crane-import
   mricron-data                             # a real head scan for the importer's test

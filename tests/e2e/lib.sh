@@ -178,3 +178,32 @@ pixel() {
   convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- | tail -n 1 |
     sed -E 's/^[^(]*\(([0-9]+),([0-9]+),([0-9]+).*/\1,\2,\3/'
 }
+
+# ---- Helpers of the mouse, overlay, saving and snapshot tests.
+
+# Number of images the viewer in folder $1 has computed so far.
+image_count() { grep -c "^Calcul d'image fini$" "$1/console" 2>/dev/null || true; }
+
+# Runs crane-snapshot in folder $1 (which holds fullHead), writing $2, with
+# the remaining arguments; fails naming them if it does not succeed.
+snapshot_in() {
+  local folder=$1 out=$2; shift 2
+  (cd "$folder" && timeout 300 "$BUILD/crane-snapshot" "$@" --out "$out" >/dev/null 2>&1) ||
+    fail "crane-snapshot $* failed"
+}
+
+# Waits until the capture of window $1 (kept in $2) shows the pixels of
+# PNG $3; the viewer may still be drawing. Fails saying $4.
+wait_for_picture() {
+  local diff=unknown
+  for _ in $(seq 50); do
+    capture "$1" "$2"
+    diff=$(differing_pixels "$2" "$3")
+    [ "$diff" = 0 ] && return 0
+    sleep 0.1
+  done
+  fail "$4: $diff pixels differ after 5 s"
+}
+
+# Whether two pictures hold the same pixels, byte for byte.
+same_pixels() { cmp -s <(convert "$1" -depth 8 rgb:-) <(convert "$2" -depth 8 rgb:-); }
