@@ -30,8 +30,8 @@ namespace {
 constexpr std::uint64_t memory_limit = std::uint64_t{2} << 30;  // bytes
 constexpr std::size_t kept_chatter = 1 << 16;
 
-// Seconds of wall-clock and processor time; CRANE_IMPORT_TIME_LIMIT sets
-// both (the tests use it to see a hang end quickly).
+// Seconds of wall-clock time a reader may take; CRANE_IMPORT_TIME_LIMIT sets
+// it (the tests use it to see a hang end quickly).
 int time_limit()
 {
     const char* text = std::getenv("CRANE_IMPORT_TIME_LIMIT");
@@ -86,16 +86,20 @@ void become_reader(int chatter_fd, int seconds)
     ::dup2(chatter_fd, 1);
     ::dup2(chatter_fd, 2);
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(s, SIG_DFL);
-    const auto limit = [](int resource, rlim_t value) {
-        rlimit r{value, value};
+    const auto limit = [](int resource, rlim_t value, rlim_t hard) {
+        rlimit r{value, hard};
         ::setrlimit(resource, &r);
     };
-    limit(RLIMIT_CPU, rlim_t(seconds));
-    limit(RLIMIT_CORE, 0);
+    // The parent stops a reader after `seconds` of wall time. The processor
+    // limit is a backstop one second later, for a reader whose threads burn
+    // time faster than the clock; its soft limit sends SIGXCPU, which the
+    // parent names (a soft limit equal to the hard one would be a bare SIGKILL).
+    limit(RLIMIT_CPU, rlim_t(seconds + 1), rlim_t(seconds + 2));
+    limit(RLIMIT_CORE, 0, 0);
 #ifndef CRANE_ADDRESS_SANITIZER
     // The sanitizer reserves terabytes of address space; there the parent's
     // watch on resident memory is the limit.
-    limit(RLIMIT_AS, rlim_t(memory_limit));
+    limit(RLIMIT_AS, rlim_t(memory_limit), rlim_t(memory_limit));
 #endif
 }
 
@@ -115,7 +119,7 @@ std::string how_it_ended(int status)
     case SIGSEGV:
     case SIGBUS: return "the reader crashed on this file (invalid memory access)";
     case SIGFPE: return "the reader crashed on this file (arithmetic fault)";
-    case SIGXCPU: return "reading used more than " + std::to_string(time_limit()) + " s of processor time: stopped";
+    case SIGXCPU: return "reading used more than " + std::to_string(time_limit() + 1) + " s of processor time: stopped";
     default: return std::string("the reader was killed (") + ::strsignal(WTERMSIG(status)) + ")";
     }
 }
