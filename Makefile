@@ -1,25 +1,41 @@
 # Convenience targets over CMake. `make run` and `make test` are the two
-# commands a new user needs; both install what is missing first.
+# commands a new user needs; both install what is missing first: `make run`
+# only what the viewer needs, `make test` everything.
 BUILD ?= build
 SANITIZE_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 3600
 
-.PHONY: deps build run test test-sanitize test-tsan fuzz bench clean
+.PHONY: deps deps-run build viewer run test test-sanitize test-tsan fuzz bench clean
 
+# Every package: tools, tests, benchmark, fuzzing.
 deps:
-	bash scripts/install-deps.sh
+	bash scripts/install-deps.sh test
 
+# Only the packages that building and running the viewer need.
+deps-run:
+	bash scripts/install-deps.sh run
+
+# Every target, with the tests and the benchmark, even in a folder that an
+# earlier `make run` configured without them.
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DCRANE_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The viewer and crane-phantom alone. A new build folder is configured
+# without the tests and the benchmark, whose packages the run set lacks; a
+# folder that `make build` configured keeps its configuration.
+viewer: deps-run
+	test -f $(BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCRANE_BENCH=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target crane crane-phantom
+
 # The built-in phantom head, made once when no scan is there.
-fullHead: | build
+fullHead: | viewer
 	$(BUILD)/crane-phantom fullHead
 
-run: build fullHead
+run: viewer fullHead
 	./$(BUILD)/crane
 
 # Every test in the normal build, then again under AddressSanitizer and

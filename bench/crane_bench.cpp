@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/controls.h"
 #include "app/view_state.h"
@@ -18,6 +19,7 @@
 #include "phantom.h"
 #include "render/frame.h"
 #include "volume/rotation.h"
+#include "volume/slice_format.h"
 #include "volume/slice_loader.h"
 
 namespace fs = std::filesystem;
@@ -117,6 +119,15 @@ void load(benchmark::State& state)
             state.SkipWithError("the head did not load");
 }
 
+// The phantom's 94 slices, made in memory.
+void phantom(benchmark::State& state)
+{
+    use_threads(state);
+    std::vector<std::uint16_t> words(slice_words);
+    for (auto _ : state)
+        for (int n = 1; n <= slice_count; ++n) make_phantom_slice(n, words.data());
+}
+
 // Every benchmark at one thread first, then at all threads: an idle OpenMP
 // worker still spinning after a parallel run would otherwise slow the
 // one-thread runs that follow it.
@@ -136,10 +147,11 @@ void register_all()
         auto* rotate = benchmark::RegisterBenchmark("rotate_volume", rotation);
         auto* key = benchmark::RegisterBenchmark("rotation_key", rotation_key);
         auto* loads = benchmark::RegisterBenchmark("load", load);
-        for (auto* b : {rotate, key, loads}) b->ArgNames({"threads"})->Args({threads});
+        auto* phantoms = benchmark::RegisterBenchmark("phantom", phantom);
+        for (auto* b : {rotate, key, loads, phantoms}) b->ArgNames({"threads"})->Args({threads});
         // Wall time in milliseconds: with threads, process CPU time would
         // hide the gain.
-        for (auto* b : {images, turns, rotate, key, loads}) b->Unit(benchmark::kMillisecond)->UseRealTime();
+        for (auto* b : {images, turns, rotate, key, loads, phantoms}) b->Unit(benchmark::kMillisecond)->UseRealTime();
     }
 }
 

@@ -18,6 +18,9 @@ namespace {
 
 constexpr int most_dicom_files = 8;
 constexpr std::size_t nifti_header_bytes = 348;
+// A small output grid: resampling onto the full 256 x 256 x 94 would take
+// most of each input's time; the geometry code is the same.
+constexpr GridSize fuzz_grid{24, 24, 9};
 
 bool write_bytes(const fs::path& file, const std::uint8_t* data, std::size_t size)
 {
@@ -39,7 +42,7 @@ int largest_density(const std::vector<std::uint16_t>& words)
     return words.empty() ? 0 : *std::max_element(words.begin(), words.end());
 }
 
-// read_scan's outcome: a failure that names its file and leaves no scan,
+// read_scan_here's outcome: a failure that names its file and leaves no scan,
 // or a full grid that maps onto densities.
 std::string check_import(const std::string& input)
 {
@@ -47,20 +50,22 @@ std::string check_import(const std::string& input)
     // A progress observer, as crane-import on a terminal has; crane-import
     // clamps the fractions itself.
     std::size_t reports = 0;
-    const ImportFailure failure = read_scan(input, "", scan, [&](const char*, double) { ++reports; });
+    const ImportFailure failure = read_scan_here(
+        input, "", scan, [&](const char*, double) { ++reports; }, fuzz_grid);
     if (failed(failure)) {
         if (failure.file.empty()) return "a failure that names no file: " + failure.reason;
         if (!scan.values.empty()) return "a failure that leaves a scan: " + failure.reason;
         return {};
     }
-    if (scan.values.size() != import_words)
-        return "a scan of " + std::to_string(scan.values.size()) + " values, expected " + std::to_string(import_words);
+    if (scan.values.size() != fuzz_grid.words())
+        return "a scan of " + std::to_string(scan.values.size()) + " values, expected " +
+               std::to_string(fuzz_grid.words());
     if (!(scan.spacing_in_plane > 0 && std::isfinite(scan.spacing_in_plane) && scan.spacing_between_slices > 0 &&
           std::isfinite(scan.spacing_between_slices)))
         return "spacing " + std::to_string(scan.spacing_in_plane) + " / " + std::to_string(scan.spacing_between_slices);
     const DensityMap map = choose_density_map(scan.hounsfield, scan.stats);
     const std::vector<std::uint16_t> words = map_densities(scan.values, map);
-    if (words.size() != import_words) return "map_densities gave " + std::to_string(words.size()) + " words";
+    if (words.size() != fuzz_grid.words()) return "map_densities gave " + std::to_string(words.size()) + " words";
     if (const int w = largest_density(words); w > 4095) return "density " + std::to_string(w) + " above 4095";
     return {};
 }
@@ -125,4 +130,42 @@ std::string run_nifti_case(const std::uint8_t* data, std::size_t size, const std
     }
     if (!written) return clean_up(folder, "harness: cannot write " + input.string());
     return clean_up(folder, check_import(input.string()));
+}
+
+namespace {
+
+std::string run_text_case(const std::uint8_t* data, std::size_t size, const std::string& folder, const char* attached,
+                          const char* detached)
+{
+    const bool one_file = size > 0 && (data[0] & 1);
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const std::size_t start = std::min<std::size_t>(size, 1);
+    std::size_t cut = bytes.find(next_file_marker, start);
+    if (cut == std::string_view::npos) cut = size;
+    const std::size_t rest = std::min(size, cut + std::strlen(next_file_marker));
+    const fs::path base(folder);
+    const fs::path input = base / (one_file ? attached : detached);
+    const bool written =
+        one_file
+            ? write_bytes(input, data + start, cut - start) &&
+                  [&] {
+                      std::ofstream out(input, std::ios::binary | std::ios::app);
+                      out.write(reinterpret_cast<const char*>(data + rest), std::streamsize(size - rest));
+                      return bool(out.flush());
+                  }()
+            : write_bytes(input, data + start, cut - start) && write_bytes(base / "scan.raw", data + rest, size - rest);
+    if (!written) return clean_up(folder, "harness: cannot write " + input.string());
+    return clean_up(folder, check_import(input.string()));
+}
+
+}  // namespace
+
+std::string run_nrrd_case(const std::uint8_t* data, std::size_t size, const std::string& folder)
+{
+    return run_text_case(data, size, folder, "scan.nrrd", "scan.nhdr");
+}
+
+std::string run_metaimage_case(const std::uint8_t* data, std::size_t size, const std::string& folder)
+{
+    return run_text_case(data, size, folder, "scan.mha", "scan.mhd");
 }

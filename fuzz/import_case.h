@@ -10,6 +10,11 @@
 //   1  scan.nii.gz, compressed here
 //   2  scan.nii.gz, compressed here and cut to (byte 1 + 1) / 257 of its length
 //   3  scan.hdr and scan.img: the first 348 + byte 1 % 16 bytes and the rest
+//
+// fuzz_import_nrrd, fuzz_import_metaimage: the input cut at the first
+// "=CRANE-NEXT-FILE=" into a header and data. Byte 0 is odd: the data is
+// appended to the header in one file (scan.nrrd, scan.mha); even: they are
+// two files, scan.nhdr or scan.mhd and scan.raw beside it.
 #pragma once
 
 #include <cstddef>
@@ -23,3 +28,5 @@ constexpr const char* next_file_marker = "=CRANE-NEXT-FILE=";
 // invariant, or an empty string.
 std::string run_dicom_case(const std::uint8_t* data, std::size_t size, const std::string& folder);
 std::string run_nifti_case(const std::uint8_t* data, std::size_t size, const std::string& folder);
+std::string run_nrrd_case(const std::uint8_t* data, std::size_t size, const std::string& folder);
+std::string run_metaimage_case(const std::uint8_t* data, std::size_t size, const std::string& folder);

@@ -16,7 +16,7 @@
 set -uo pipefail
 
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]] || [ "$1" -eq 0 ]; then
-  echo "usage: fuzz/run.sh SECONDS [TARGET...]   (targets: loader keys import_dicom import_nifti)" >&2
+  echo "usage: fuzz/run.sh SECONDS [TARGET...]   (targets: loader keys import_dicom import_nifti import_nrrd import_metaimage)" >&2
   exit 2
 fi
 seconds=$1
@@ -41,7 +41,7 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(loader keys)
   # The importer's targets exist only where ITK was found.
-  [[ $(cmake --build "$build" --target help) == *fuzz_import_dicom* ]] && targets+=(import_dicom import_nifti)
+  [[ $(cmake --build "$build" --target help) == *fuzz_import_dicom* ]] && targets+=(import_dicom import_nifti import_nrrd import_metaimage)
 fi
 binaries=()
 for t in "${targets[@]}"; do binaries+=("fuzz_$t"); done
@@ -65,6 +65,8 @@ options_for() {
     keys) echo "-timeout=20 -max_len=256" ;;
     import_dicom) echo "-timeout=60 -max_len=16384 -dict=$root/fuzz/dicom.dict" ;;
     import_nifti) echo "-timeout=60 -max_len=4096 -dict=$root/fuzz/nifti.dict" ;;
+    import_nrrd) echo "-timeout=60 -max_len=4096 -dict=$root/fuzz/nrrd.dict" ;;
+    import_metaimage) echo "-timeout=60 -max_len=4096 -dict=$root/fuzz/metaimage.dict" ;;
   esac
 }
 

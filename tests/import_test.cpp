@@ -159,10 +159,10 @@ std::vector<std::uint16_t> read_slice_folder(const fs::path& folder)
     std::vector<std::uint16_t> words;
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), slice_count);
     for (int n = 1; n <= slice_count; ++n) {
-        const std::string bytes = slurp(folder / ("headsq." + std::to_string(n)));
-        EXPECT_EQ(bytes.size(), slice_words * 2);
+        const std::string bytes = slurp(slice_path(folder.string(), n));
+        EXPECT_EQ(bytes.size(), slice_bytes);
         for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-            words.push_back(std::uint16_t(std::uint8_t(bytes[i]) | std::uint8_t(bytes[i + 1]) << 8));
+            words.push_back(std::uint16_t(decode_word(reinterpret_cast<const unsigned char*>(&bytes[i]))));
     }
     return words;
 }
@@ -235,19 +235,22 @@ TEST_F(Import, FlippedCoronalCtSeriesLandsInPatientOrientationAsHuPlus1024)
     write_dicom_series(phantom_volume(), dir / "ct", {});
     const ImportRun run = run_import("ct");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("crane-import: spacing 0.94 x 0.94 mm in-plane, 2.00 mm between slices\n"),
+    EXPECT_NE(run.out.find("crane-import: spacing 0.94 x 0.94 mm in-plane, 2.55 mm between slices: a cube of 240 mm "
+                           "around the scan's 240 x 200 x 188 mm\n"),
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("HU + 1024"), std::string::npos);
     const auto words = read_slice_folder(dir / "fullHead");
     ASSERT_EQ(words.size(), import_words);
     EXPECT_LE(*std::max_element(words.begin(), words.end()), 4095);
-    expect_marker_in_place(words, 240.0 / 256, 2.0);
+    // A cube of 240 mm: 256 columns and 94 slices span the same width.
+    expect_marker_in_place(words, 240.0 / 256, 240.0 / 94);
     EXPECT_EQ(at(words, 46, 128, 128), 40 + 1024);  // inside the head
-    EXPECT_EQ(at(words, 1, 30, 5), -1000 + 1024);   // air inside the scan
+    EXPECT_EQ(at(words, 12, 30, 5), -1000 + 1024);  // air inside the scan
     EXPECT_EQ(at(words, 47, 5, 128), 0);            // padding in front of the scan
     EXPECT_EQ(at(words, 47, 250, 128), 0);          // and behind it
-    EXPECT_EQ(at(words, 16, 61, 40), 2000 + 1024);  // the marker's core
+    EXPECT_EQ(at(words, 2, 128, 128), 0);           // and above it
+    EXPECT_EQ(at(words, 23, 61, 40), 2000 + 1024);  // the marker's core
 
     // The same volume as NIfTI gives the same slices.
     write_image<ShortVolume>(phantom_volume(), dir / "ct.nii.gz");
@@ -283,8 +286,8 @@ TEST_F(Import, OtherModalitiesAreScaledToTheirForeground)
     EXPECT_NE(run.out.find("MR values are not Hounsfield units"), std::string::npos) << run.out;
     const auto words = read_slice_folder(dir / "fullHead");
     EXPECT_NEAR(at(words, 46, 128, 128), 3000, 15);  // the head fills the foreground
-    EXPECT_EQ(at(words, 1, 30, 5), 0);               // the minimum
-    EXPECT_EQ(at(words, 16, 61, 40), 4095);          // brighter than the 99.5th percentile
+    EXPECT_EQ(at(words, 12, 30, 5), 0);              // the minimum
+    EXPECT_EQ(at(words, 23, 61, 40), 4095);          // brighter than the 99.5th percentile
 }
 
 TEST_F(Import, SeveralSeriesAreListedAndOneIsChosenByUid)
@@ -382,7 +385,7 @@ TEST_F(Import, RealHeadFromMricronDataIsUpright)
     // either side, at the front and at the back: the nose beats the occiput.
     const auto edge = [&](int c, bool front) {
         for (int i = 0; i < 256; ++i)
-            if (tissue(89, front ? i : 255 - i, c)) return i;
+            if (tissue(82, front ? i : 255 - i, c)) return i;
         return 256;
     };
     const auto outstanding = [&](bool front) {

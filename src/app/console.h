@@ -26,6 +26,14 @@ void say_cannot_read(const std::string& path);  // "erreur de lecture du fichier
 void say_surface_level(double level);  // "%f\n"
 void say_image_done();
 
+// The display, on standard error: no X display NAME could be opened.
+void say_no_display(const std::string& name);  // "Impossible d'ouvrir l'ecran X \"NAME\" : voir ..."
+
+// F12, on standard error, one line each.
+void say_image_saved(const std::string& path, const std::string& command);   // "Image enregistree dans PATH ; ..."
+void say_image_saved_alone(const std::string& path);                         // when no command can make it again
+void say_cannot_save(const std::string& folder, const std::string& reason);  // "Image non enregistree ..."
+
 // Keys, on standard output, without a newline.
 void say_slice_index(int slice);       // "numero de couche = %d"
 void say_threshold(double threshold);  // "Seuil de densite = %lf"

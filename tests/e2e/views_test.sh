@@ -39,10 +39,11 @@ press_keys() {
 # legend's corner is left out of the comparison and its swatches checked.
 check_view() {
   local label=$1 mode=$2
-  (cd "$dir" && "$BUILD/crane-snapshot" --size "$size" --keys "$keys" --out "$SCRATCH/want.png" >/dev/null 2>&1) ||
-    fail "$label: crane-snapshot failed"
+  (cd "$dir" && bounded "$IMAGE_LIMIT" "$BUILD/crane-snapshot" --size "$size" --keys "$keys" --out "$SCRATCH/want.png" >/dev/null 2>"$SCRATCH/snapshot.err") ||
+    fail "$label: crane-snapshot failed: $(cat "$SCRATCH/snapshot.err")"
   local diff=unknown
-  for _ in $(seq 30); do
+  # The window draws an image after it is computed: capture until it shows.
+  capture_matches() {
     capture "$win" "$SCRATCH/got.png"
     if [ "$mode" = 1 ]; then
       convert "$SCRATCH/got.png" -fill black -draw "$legend_mask" "$SCRATCH/got-masked.png"
@@ -51,10 +52,10 @@ check_view() {
     else
       diff=$(differing_pixels "$SCRATCH/got.png" "$SCRATCH/want.png")
     fi
-    [ "$diff" = 0 ] && break
-    sleep 0.1
-  done
-  [ "$diff" = 0 ] || fail "$label: $diff pixels differ from crane-snapshot (keys '$keys', size $size)"
+    [ "$diff" = 0 ]
+  }
+  wait_for "$X_LIMIT" capture_matches ||
+    fail "$label: $diff pixels differ from crane-snapshot after $X_LIMIT s (keys '$keys', size $size)"
   local blue red
   blue=$(pixel "$SCRATCH/got.png" 17 11)
   red=$(pixel "$SCRATCH/got.png" 17 26)
@@ -75,7 +76,7 @@ press_keys rcc;   check_view "slice 88" 3
 press_keys r++qw; check_view "surface from layer 20" 0
 press_keys om;    check_view "turned surface" 0
 
-xdotool windowsize --sync "$win" 385 200
+resize "$win" 385 200
 size=385x200
 images=$((images + 1)); wait_images "$dir" "$images"
 check_view "surface at 385 x 200" 0

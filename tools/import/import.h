@@ -5,9 +5,10 @@
 // slice 94 the most inferior; file row 0 is anterior (the face, nearest the
 // viewer); file column 0 is the patient's right.
 //
-// This header carries no ITK types: only read_scan.cpp includes ITK.
+// This header carries no ITK types: only itk_decode.cpp includes ITK.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -39,17 +40,28 @@ struct ValueStats {
     double foreground_p995 = 0;  // 99.5th percentile above the background
 };
 
+// The output grid's size: the viewer's 256 x 256 x 94, or a smaller one
+// for fuzzing, where the resampling would otherwise take all the time.
+struct GridSize {
+    int columns = slice_side, rows = slice_side, slices = slice_count;
+    std::size_t words() const { return std::size_t(columns) * std::size_t(rows) * std::size_t(slices); }
+};
+
 // The scan resampled onto the output grid, in the scan's own units.
 struct SlicedScan {
     // import_words values: slice-major, then row, then column.
     std::vector<float> values;
+    // A cube field of view: the 256 columns and rows and the 94 slices span
+    // the same millimetres, the largest extent of the scan.
     double spacing_in_plane = 0;  // mm, equal along rows and columns
     double spacing_between_slices = 0;
-    bool hounsfield = false;  // values are CT Hounsfield units
-    std::string modality;     // DICOM modality, or empty
-    std::string source;       // what was read, for the console
+    std::array<double, 3> extent{};  // the scan's extent left-right, front-back, top-bottom (mm)
+    bool hounsfield = false;         // values are CT Hounsfield units
+    std::string modality;            // DICOM modality, or empty
+    std::string source;              // what was read, for the console
     ValueStats stats;
     std::vector<std::string> warnings;
+    std::vector<std::string> notes;  // what was skipped, for the console
 };
 
 // Called with a stage name ("reading", "resampling") and a fraction 0..1.
@@ -58,9 +70,16 @@ using ImportProgress = std::function<void(const char* stage, double fraction)>;
 // Reads INPUT (a DICOM folder, a DICOMDIR, or a volume file) and resamples
 // its whole field of view onto 256 x 256 x 94 voxels, in patient
 // orientation. series_uid picks one DICOM series when a folder holds
-// several; it may be empty. progress may be empty.
+// several; it may be empty. progress may be empty. Every file is parsed in
+// a child process under memory and time limits (isolated_reader.h).
 ImportFailure read_scan(const std::string& input, const std::string& series_uid, SlicedScan& scan,
                         const ImportProgress& progress);
+
+// The same steps in this process, without a child: for the fuzz targets,
+// whose coverage a child would not report and which libFuzzer itself runs
+// under memory and time limits.
+ImportFailure read_scan_here(const std::string& input, const std::string& series_uid, SlicedScan& scan,
+                             const ImportProgress& progress, GridSize grid = {});
 
 // --- values (densities.cpp) ---
 

@@ -8,9 +8,10 @@
 #include "volume/slice_folder.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -98,24 +99,16 @@ void draw_progress(const char* stage, double fraction)
 
 void clear_progress() { std::fprintf(stderr, "\r%70s\r", ""); }
 
-// Last resort while reading: a DICOM library built with assertions aborts
-// on some corrupt files. The line is prepared before, as a signal handler
-// may only write it.
-char abort_line[1024];
-std::size_t abort_line_length = 0;
-
-extern "C" void report_abort(int)
+// The folder DIR would replace holds INPUT: refused, --force or not.
+bool input_inside_output(const std::string& input, const std::string& out)
 {
-    [[maybe_unused]] const ssize_t written = ::write(2, abort_line, abort_line_length);
-    ::_exit(1);
-}
-
-void report_aborts_while_reading(const std::string& input)
-{
-    std::snprintf(abort_line, sizeof abort_line, "\ncrane-import: %s: a corrupt file made the reader abort\n",
-                  input.c_str());
-    abort_line_length = std::strlen(abort_line);
-    std::signal(SIGABRT, report_abort);
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path real_out = fs::weakly_canonical(fs::absolute(out, ec), ec);
+    const fs::path real_input = fs::weakly_canonical(fs::absolute(input, ec), ec);
+    if (ec) return false;
+    const auto [o, i] = std::mismatch(real_out.begin(), real_out.end(), real_input.begin(), real_input.end());
+    return o == real_out.end() || (o != real_out.end() && o->empty() && std::next(o) == real_out.end());
 }
 
 }  // namespace
@@ -134,6 +127,11 @@ int main(int argc, char** argv)
     }
 
     // Refused before any reading, so that a long scan is not read in vain.
+    if (input_inside_output(o.input, o.out)) {
+        std::fprintf(stderr, "crane-import: %s: INPUT lies inside this folder, which the import would replace\n",
+                     o.out.c_str());
+        return 1;
+    }
     std::string reason = check_slice_folder(o.out, o.force);
     if (!reason.empty()) {
         std::fprintf(stderr, "crane-import: %s: %s\n", o.out.c_str(), reason.c_str());
@@ -142,9 +140,7 @@ int main(int argc, char** argv)
 
     const bool terminal = ::isatty(2);
     SlicedScan scan;
-    report_aborts_while_reading(o.input);
     const ImportFailure failure = read_scan(o.input, o.series, scan, terminal ? draw_progress : ImportProgress());
-    std::signal(SIGABRT, SIG_DFL);
     if (terminal) clear_progress();
     if (failed(failure)) {
         std::fprintf(stderr, "crane-import: %s: %s\n", failure.file.c_str(), failure.reason.c_str());
@@ -153,9 +149,15 @@ int main(int argc, char** argv)
     }
 
     std::printf("crane-import: read %s\n", scan.source.c_str());
+    for (const auto& note : scan.notes) std::printf("crane-import: %s\n", note.c_str());
     for (const auto& warning : scan.warnings) std::fprintf(stderr, "crane-import: warning: %s\n", warning.c_str());
-    std::printf("crane-import: spacing %.2f x %.2f mm in-plane, %.2f mm between slices\n", scan.spacing_in_plane,
-                scan.spacing_in_plane, scan.spacing_between_slices);
+    // The 94 slices span as many millimetres as the 256 columns: the
+    // viewer's square window shows the head in its true proportions.
+    const double side = scan.spacing_in_plane * slice_side;
+    std::printf("crane-import: spacing %.2f x %.2f mm in-plane, %.2f mm between slices: a cube of %.0f mm "
+                "around the scan's %.0f x %.0f x %.0f mm\n",
+                scan.spacing_in_plane, scan.spacing_in_plane, scan.spacing_between_slices, side, scan.extent[0],
+                scan.extent[1], scan.extent[2]);
 
     const DensityMap map = choose_density_map(scan.hounsfield, scan.stats);
     if (scan.hounsfield) {

@@ -1,580 +1,405 @@
-// Reading a scan with ITK and resampling it onto the viewer's slice grid.
-// The only translation unit of crane-import that includes ITK.
+// From INPUT to the resampled grid: which files to read, in what order, and
+// the reading itself, run in child processes (read_scan) or here
+// (read_scan_here). The parent decides; the children parse.
 #include "import.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <limits>
-#include <sstream>
+#include <map>
+#include <new>
 
-#include <gdcmTrace.h>
-#include <zlib.h>
+#include <sys/stat.h>
 
-#include <itkGDCMImageIO.h>
-#include <itkGDCMSeriesFileNames.h>
-#include <itkImage.h>
-#include <itkImageFileReader.h>
-#include <itkImageIOFactory.h>
-#include <itkImageSeriesReader.h>
-#include <itkLinearInterpolateImageFunction.h>
-#include <itkMetaDataObject.h>
-#include <itkResampleImageFilter.h>
+#include "dicom_series.h"
+#include "isolated_reader.h"
+#include "itk_decode.h"
+#include "volume_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using Volume = itk::Image<float, 3>;
-
-// Raised anywhere below and turned into an ImportFailure by read_scan.
-struct ScanError {
-    ImportFailure failure;
+// What a reading step is given: one volume file, or a planned series.
+struct ReadJob {
+    std::string input;
+    bool series = false;
+    SeriesPlan plan;
+    GridSize grid;
 };
 
-[[noreturn]] void fail(const std::string& file, const std::string& reason, std::vector<std::string> series = {})
+// Told the index of the file being decoded, before decoding it.
+using FileHook = std::function<void(std::size_t)>;
+
+// --- reading (in the child) ----------------------------------------------
+
+std::string read_volume_file(const std::string& file, ScanStack& stack, SlicedScan& scan)
 {
-    throw ScanError{{file, reason, std::move(series)}};
+    if (std::string reason = check_regular_file(file); !reason.empty()) return reason;
+    if (is_nifti_name(file)) return read_nifti(file, stack, scan.warnings);
+    if (is_nrrd_name(file)) {
+        if (std::string reason = check_nrrd(file); !reason.empty()) return reason;
+        return read_itk_volume(file, stack);
+    }
+    if (is_metaimage_name(file)) {
+        if (std::string reason = check_metaimage(file); !reason.empty()) return reason;
+        return read_itk_volume(file, stack);
+    }
+    const DicomHeader h = read_dicom_header(file);
+    if (!h.is_dicom) return "not a volume crane-import reads (a DICOM folder, NIfTI, NRRD or MetaImage is needed)";
+    if (!h.fault.empty()) return h.fault;
+    if (const std::string kind = dicom_non_image_kind(h); !kind.empty())
+        return "a DICOM " + kind + ", not an image volume";
+    if (std::string reason = dicom_pixel_fault(h); !reason.empty()) return reason;
+    if (h.frames < 2) return "a 2-D image (a single slice): a volume of several slices is needed";
+    scan.modality = h.modality;
+    return read_itk_volume(file, stack);
 }
 
-// Runs of white space (ITK's messages span lines) become one space.
-std::string one_line(const std::string& text)
+// Decodes the planned slices; a slice at the position of the one before it
+// is dropped when its pixels are the same, and refused otherwise.
+ImportFailure read_series(const SeriesPlan& plan, ScanStack& stack, SlicedScan& scan, const ImportProgress& progress,
+                          const FileHook& working_on)
 {
-    std::string line;
-    for (const char c : text) {
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            if (!line.empty() && line.back() != ' ') line += ' ';
-        } else {
-            line += c;
+    stack.columns = plan.columns;
+    stack.rows = plan.rows;
+    stack.column_step = plan.column_step;
+    stack.row_step = plan.row_step;
+    stack.plane_step = plan.plane_step;
+    const std::size_t plane = std::size_t(plan.columns) * std::size_t(plan.rows);
+    stack.values.resize(plane * plan.files.size());
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+        if (progress) progress("reading", double(i) / double(plan.files.size()));
+        working_on(i);
+        float* into = stack.values.data() + kept * plane;
+        if (std::string reason = decode_dicom_slice(plan.files[i], plan.columns, plan.rows, into); !reason.empty())
+            return {plan.files[i], reason, {}};
+        if (plan.same_position_as_previous[i]) {
+            const float* before = into - plane;
+            if (!std::equal(into, into + plane, before))
+                return {plan.files[i],
+                        "lies at the position of " + plan.files[i - 1] +
+                            " with different pixels: duplicated slices, not one volume",
+                        {}};
+            scan.notes.push_back(plan.files[i] + " repeats " + plan.files[i - 1] +
+                                 " (same position, same pixels): one was kept");
+            continue;
         }
+        stack.origins.push_back(plan.origins[i]);
+        ++kept;
     }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    return line;
+    stack.values.resize(kept * plane);
+    if (progress) progress("reading", 1.0);
+    return {};
 }
 
-// ITK's description without its "ITK ERROR: Class(0x...): " prefix.
-std::string itk_reason(const itk::ExceptionObject& e)
+std::string source_of_series(const SeriesPlan& plan, const ScanStack& stack)
 {
-    std::string text = one_line(e.GetDescription());
-    const std::string tag = "ITK ERROR: ";
-    if (text.rfind(tag, 0) == 0) {
-        const auto end = text.find("): ");
-        text = end == std::string::npos ? text.substr(tag.size()) : text.substr(end + 3);
-    }
-    return text.empty() ? "unreadable" : text;
+    return "DICOM series " + plan.uid + (plan.description.empty() ? "" : " \"" + plan.description + "\"") + " (" +
+           (plan.modality.empty() ? "no modality" : plan.modality) + ", " + std::to_string(stack.origins.size()) +
+           " slices of " + std::to_string(stack.columns) + " x " + std::to_string(stack.rows) + ")";
 }
 
-// Runs step, naming file in any ITK failure.
-template <class Step>
-auto naming_file(const std::string& file, Step step)
+// Values that are not numbers become air; a scan with nothing but one
+// value has no anatomy to show.
+ImportFailure check_values(const std::string& input, ScanStack& stack, SlicedScan& scan)
 {
-    try {
-        return step();
-    } catch (const itk::ExceptionObject& e) {
-        fail(file, itk_reason(e));
-    }
-}
-
-void report_progress(itk::ProcessObject* filter, const char* stage, const ImportProgress& progress)
-{
-    if (!progress) return;
-    filter->AddObserver(itk::ProgressEvent(),
-                        [filter, stage, progress](const itk::EventObject&) { progress(stage, filter->GetProgress()); });
-}
-
-// GDCM prints its warnings and errors on standard error, several lines
-// each. They are collected here instead: one of them tells of a truncated
-// file that GDCM otherwise reads without failing.
-class GdcmMessages {
-public:
-    GdcmMessages() : warnings_were_on_(gdcm::Trace::GetWarningFlag()) { gdcm::Trace::SetStream(text_); }
-    ~GdcmMessages()
-    {
-        gdcm::Trace::SetStream(std::cerr);
-        gdcm::Trace::SetWarning(warnings_were_on_);
-    }
-    GdcmMessages(const GdcmMessages&) = delete;
-    GdcmMessages& operator=(const GdcmMessages&) = delete;
-
-    bool saw_incomplete_pixel_data() const { return text_.str().find("Incomplete Pixel Data") != std::string::npos; }
-    // Starts afresh; GDCM's warnings are turned on again, as ITK's
-    // GDCMImageIO turns them off whenever one is made.
-    void listen()
-    {
-        text_.str({});
-        gdcm::Trace::WarningOn();
-    }
-
-private:
-    std::ostringstream text_;
-    bool warnings_were_on_;
-};
-
-// Reads count bytes of the file from offset at; false when it ends before.
-bool read_at(std::ifstream& in, std::uintmax_t at, unsigned char* into, std::size_t count)
-{
-    in.clear();
-    in.seekg(std::streamoff(at));
-    in.read(reinterpret_cast<char*>(into), std::streamsize(count));
-    return std::size_t(in.gcount()) == count;
-}
-
-// The value representations GDCM knows, and those with 32-bit lengths.
-constexpr char dicom_vrs[] = "AEASATCSDADSDTFDFLISLOLTOBODOFOLOVOWPNSHSLSQSSSTSVTMUCUIULUNURUSUTUV";
-constexpr char dicom_long_vrs[] = "OBODOFOLOVOWSQSVUCUNURUTUV";
-
-bool is_vr(const unsigned char* v, const char* among)
-{
-    for (; *among; among += 2)
-        if (v[0] == among[0] && v[1] == among[1]) return true;
-    return false;
-}
-
-const char* const ends_in_header = "truncated DICOM file: it ends inside its header";
-
-// Why GDCM would assert on the group 0002 elements from offset at, or null.
-const char* meta_group_fault(std::ifstream& in, std::uintmax_t size, std::uintmax_t at, bool explicit_vr)
-{
-    for (;;) {
-        unsigned char b[12];
-        if (!read_at(in, at, b, 4)) return ends_in_header;
-        if ((b[0] | b[1] << 8) != 0x0002) return nullptr;
-        std::uintmax_t length;
-        if (!explicit_vr) {
-            if (!read_at(in, at + 4, b + 4, 4)) return ends_in_header;
-            length = b[4] | b[5] << 8 | b[6] << 16 | std::uintmax_t(b[7]) << 24;
-            at += 8;
-        } else {
-            if (!read_at(in, at + 4, b + 4, 2)) return ends_in_header;
-            if (b[4] == 'S' && b[5] == 'Q') return "damaged DICOM file: a sequence inside its header";
-            if (is_vr(b + 4, dicom_long_vrs) || !is_vr(b + 4, dicom_vrs)) {
-                if (!read_at(in, at + 6, b + 6, 6)) return ends_in_header;
-                length = b[8] | b[9] << 8 | b[10] << 16 | std::uintmax_t(b[11]) << 24;
-                at += 12;
-            } else {
-                if (!read_at(in, at + 6, b + 6, 2)) return ends_in_header;
-                length = b[6] | b[7] << 8;
-                at += 8;
-            }
-        }
-        if (length == 0xFFFFFFFF) return "damaged DICOM file: an element of undefined length inside its header";
-        if (length > size - at) return ends_in_header;
-        at += length;
-    }
-}
-
-// Debian's GDCM was built with assertions: it aborts the program while
-// reading the meta information, the group 0002 elements at the start of a
-// file (after "DICM" at byte 128, or from byte 0 without it), when the file
-// ends inside or right after them, or when one is a sequence or has an
-// undefined length. Such files are refused before GDCM sees them, with the
-// reason; null for any other file. The elements are walked as GDCM reads
-// them: with explicit VRs (an unknown VR is followed by a 32-bit length, as
-// GDCM reads it), or implicit ones when the first element has no VR; the
-// first tag of another group ends the walk.
-const char* dicom_header_fault(const fs::path& file)
-{
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(file, ec);
-    std::ifstream in(file, std::ios::binary);
-    if (ec || !in) return nullptr;
-    unsigned char b[6];
-    const bool preamble = read_at(in, 128, b, 4) && std::memcmp(b, "DICM", 4) == 0;
-    const std::uintmax_t start = preamble ? 132 : 0;
-    if (!read_at(in, start, b, 4)) return preamble ? ends_in_header : nullptr;
-    if ((b[0] | b[1] << 8) != 0x0002) return nullptr;
-    if (!read_at(in, start + 4, b + 4, 2)) return ends_in_header;
-    return meta_group_fault(in, size, start, is_vr(b + 4, dicom_vrs));
-}
-
-void refuse_damaged_dicom_headers(const std::string& folder)
-{
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
-         !ec && it != end; it.increment(ec)) {
-        if (const char* reason = it->is_regular_file(ec) ? dicom_header_fault(it->path()) : nullptr)
-            fail(it->path().string(), reason);
-    }
-}
-
-// What a reader prints on std::cerr while it runs, kept instead of shown:
-// ITK's MetaImage reader reports a short read there and nowhere else.
-class CerrCapture {
-public:
-    CerrCapture() : saved_(std::cerr.rdbuf(text_.rdbuf())) {}
-    ~CerrCapture() { std::cerr.rdbuf(saved_); }
-    CerrCapture(const CerrCapture&) = delete;
-    CerrCapture& operator=(const CerrCapture&) = delete;
-
-    bool saw(const char* phrase) const { return text_.str().find(phrase) != std::string::npos; }
-
-private:
-    std::ostringstream text_;
-    std::streambuf* saved_;
-};
-
-std::string meta_string(const itk::MetaDataDictionary& dictionary, const char* key)
-{
-    std::string value;
-    itk::ExposeMetaData<std::string>(dictionary, key, value);
-    return value;
-}
-
-bool ends_with(const std::string& s, const std::string& tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Length of the decompressed stream, or -1 when it breaks off or is damaged.
-long long gunzipped_size(const std::string& file)
-{
-    gzFile gz = gzopen(file.c_str(), "rb");
-    if (!gz) return -1;
-    std::vector<char> buffer(1 << 20);
-    long long total = 0;
-    int n;
-    while ((n = gzread(gz, buffer.data(), unsigned(buffer.size()))) > 0) total += n;
-    int status = Z_OK;
-    gzerror(gz, &status);
-    gzclose(gz);
-    return n < 0 || (status != Z_OK && status != Z_STREAM_END) ? -1 : total;
-}
-
-// ITK's NIfTI reader leaves the voxels of a truncated file unread without
-// failing. The header, as ITK read it, gives the data's offset and size;
-// the data file (the .nii itself, or the .img of a pair) must hold them.
-void check_nifti_complete(const itk::ImageIOBase& io, const std::string& file)
-{
-    const auto& dictionary = io.GetMetaDataDictionary();
-    const std::string type = meta_string(dictionary, "nifti_type");
-    if (type.empty()) return;
-    long long needed = std::atoll(meta_string(dictionary, "bitpix").c_str()) / 8;
-    const int dims = std::atoi(meta_string(dictionary, "dim[0]").c_str());
-    for (int d = 1; d <= dims && d <= 7; ++d)
-        needed *=
-            std::max(1LL, std::atoll(meta_string(dictionary, ("dim[" + std::to_string(d) + "]").c_str()).c_str()));
-    needed += std::atoll(meta_string(dictionary, "vox_offset").c_str());
-
-    std::string data_file = io.GetFileName();
-    if (type != "1") {
-        for (const char* header : {".hdr", ".hdr.gz"})
-            if (ends_with(data_file, header)) data_file.replace(data_file.size() - std::strlen(header), 4, ".img");
-    }
-    std::error_code ec;
-    const long long present =
-        ends_with(data_file, ".gz") ? gunzipped_size(data_file) : (long long)(fs::file_size(data_file, ec));
-    if (ec || present < needed) fail(file, "truncated or damaged NIfTI file: its voxel data is incomplete");
-}
-
-std::string pixel_description(const itk::ImageIOBase& io)
-{
-    return itk::ImageIOBase::GetPixelTypeAsString(io.GetPixelType()) + " pixels with " +
-           std::to_string(io.GetNumberOfComponents()) + " components";
-}
-
-// Grey values only: RGB, vectors and complex numbers are refused rather
-// than quietly turned into a luminance.
-void check_pixel_type(const itk::ImageIOBase& io, const std::string& file)
-{
-    if (io.GetPixelType() != itk::IOPixelEnum::SCALAR || io.GetNumberOfComponents() != 1)
-        fail(file, "unsupported pixel type (" + pixel_description(io) + "): a grey-scale scan is needed");
-}
-
-// A volume needs at least two samples along each of three axes, and one
-// volume only: a time series is refused.
-void check_volume_shape(const itk::ImageIOBase& io, const std::string& file)
-{
-    const unsigned dims = io.GetNumberOfDimensions();
-    if (dims < 3 || io.GetDimensions(0) < 2 || io.GetDimensions(1) < 2 || io.GetDimensions(2) < 2)
-        fail(file, "a 2-D image (a single slice): a volume of several slices is needed");
-    for (unsigned d = 3; d < dims; ++d)
-        if (io.GetDimensions(d) > 1)
-            fail(file, "a " + std::to_string(dims) + "-D image (a series of volumes): one volume is needed");
-}
-
-std::string trimmed(std::string s)
-{
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
-    s.erase(0, s.find_first_not_of(' '));
-    return s;
-}
-
-std::string dicom_tag(itk::GDCMImageIO& io, const char* tag)
-{
-    std::string value;
-    return io.GetValueFromTag(tag, value) ? trimmed(value) : std::string();
-}
-
-itk::GDCMImageIO::Pointer dicom_header(const std::string& file)
-{
-    auto io = itk::GDCMImageIO::New();
-    io->SetFileName(file);
-    naming_file(file, [&] { io->ReadImageInformation(); });
-    return io;
-}
-
-// One line per series: UID, description and slice count.
-std::vector<std::string> series_lines(itk::GDCMSeriesFileNames& names, const std::vector<std::string>& uids)
-{
-    std::vector<std::string> lines;
-    for (const auto& uid : uids) {
-        const auto& files = names.GetFileNames(uid);
-        std::string description = "(unreadable)";
-        try {
-            description = "\"" + dicom_tag(*dicom_header(files.front()), "0008|103e") + "\"";
-        } catch (const ScanError&) {
-        }
-        lines.push_back(uid + "  " + description + "  " + std::to_string(files.size()) +
-                        (files.size() == 1 ? " slice" : " slices"));
-    }
-    return lines;
-}
-
-std::string choose_series(itk::GDCMSeriesFileNames& names, const std::string& folder, const std::string& wanted)
-{
-    const std::vector<std::string> uids = names.GetSeriesUIDs();
-    if (uids.empty()) fail(folder, "no DICOM series found in this folder or below it");
-    if (!wanted.empty()) {
-        if (std::find(uids.begin(), uids.end(), wanted) == uids.end())
-            fail(folder, "no series " + wanted + " here; the series found are:", series_lines(names, uids));
-        return wanted;
-    }
-    if (uids.size() > 1)
-        fail(folder, std::to_string(uids.size()) + " DICOM series found; choose one with --series UID:",
-             series_lines(names, uids));
-    return uids.front();
-}
-
-// After the series reader failed or GDCM met a truncated file: the first
-// file that fails on its own, with its reason, or else the series' reason.
-[[noreturn]] void fail_on_first_bad_file(const std::vector<std::string>& files, GdcmMessages& messages,
-                                         const std::string& folder, const std::string& series_reason)
-{
-    for (const auto& file : files) {
-        auto reader = itk::ImageFileReader<Volume>::New();
-        reader->SetImageIO(itk::GDCMImageIO::New());
-        reader->SetFileName(file);
-        messages.listen();
-        try {
-            reader->Update();
-        } catch (const itk::ExceptionObject& e) {
-            fail(file, itk_reason(e));
-        }
-        if (messages.saw_incomplete_pixel_data()) fail(file, "truncated DICOM file: its pixel data is incomplete");
-    }
-    fail(folder, series_reason);
-}
-
-Volume::Pointer read_volume_file(const std::string& file, SlicedScan& scan, const ImportProgress& progress,
-                                 GdcmMessages& messages);
-
-Volume::Pointer read_dicom_folder(const std::string& folder, const std::string& wanted_uid, SlicedScan& scan,
-                                  const ImportProgress& progress, GdcmMessages& messages)
-{
-    refuse_damaged_dicom_headers(folder);
-    auto names = itk::GDCMSeriesFileNames::New();
-    // Series are told apart by their UID alone, which is what --series takes.
-    names->SetUseSeriesDetails(false);
-    names->SetRecursive(true);
-    naming_file(folder, [&] { names->SetDirectory(folder); });
-    const std::string uid = choose_series(*names, folder, wanted_uid);
-    // Sorted along the slice normal by ITK.
-    const std::vector<std::string> files = names->GetFileNames(uid);
-
-    auto io = dicom_header(files.front());
-    check_pixel_type(*io, files.front());
-    const std::string modality = dicom_tag(*io, "0008|0060");
-    const std::string description = dicom_tag(*io, "0008|103e");
-    if (dicom_tag(*io, "0020|0037").empty())
-        scan.warnings.push_back("the files carry no Image Orientation (Patient): ITK takes them as axial");
-
-    Volume::Pointer image;
-    if (files.size() == 1) {
-        // One file: a multi-frame volume, or a single slice.
-        image = read_volume_file(files.front(), scan, progress, messages);
-    } else {
-        auto reader = itk::ImageSeriesReader<Volume>::New();
-        reader->SetImageIO(io);
-        reader->SetFileNames(files);
-        report_progress(reader, "reading", progress);
-        messages.listen();
-        try {
-            reader->Update();
-        } catch (const itk::ExceptionObject& e) {
-            fail_on_first_bad_file(files, messages, folder, itk_reason(e));
-        }
-        if (messages.saw_incomplete_pixel_data())
-            fail_on_first_bad_file(files, messages, folder, "a file's pixel data is incomplete");
-        image = reader->GetOutput();
-        // Files that share one position (echoes, phases) are no volume.
-        const auto& slices = *reader->GetMetaDataDictionaryArray();
-        if (slices.size() == files.size() &&
-            meta_string(*slices.front(), "0020|0032") == meta_string(*slices.back(), "0020|0032"))
-            fail(folder, "the " + std::to_string(files.size()) + " files of series " + uid +
-                             " lie at one position (echoes or phases?): not one volume");
-        const auto& dictionary = image->GetMetaDataDictionary();
-        double deviation = 0;
-        if (itk::ExposeMetaData<double>(dictionary, "ITK_non_uniform_sampling_deviation", deviation) &&
-            deviation > 0.01 * image->GetSpacing()[2])
-            scan.warnings.push_back("slice positions are unevenly spaced (up to " + std::to_string(deviation) +
-                                    " mm off) or slices are missing: they were stacked at equal spacing");
-        if (image->GetSpacing()[2] <= 0 || files.size() != image->GetLargestPossibleRegion().GetSize()[2])
-            fail(folder, "the slices of series " + uid + " do not stack into one volume");
-    }
-
-    scan.modality = modality;
-    scan.hounsfield = modality == "CT";
-    const auto size = image->GetLargestPossibleRegion().GetSize();
-    scan.source = "DICOM series " + uid + (description.empty() ? "" : " \"" + description + "\"") + " (" +
-                  (modality.empty() ? "no modality" : modality) + ", " + std::to_string(size[2]) + " slices of " +
-                  std::to_string(size[0]) + " x " + std::to_string(size[1]) + ")";
-    return image;
-}
-
-Volume::Pointer read_volume_file(const std::string& file, SlicedScan& scan, const ImportProgress& progress,
-                                 GdcmMessages& messages)
-{
-    if (const char* reason = dicom_header_fault(file)) fail(file, reason);
-    itk::ImageIOBase::Pointer io = naming_file(
-        file, [&] { return itk::ImageIOFactory::CreateImageIO(file.c_str(), itk::IOFileModeEnum::ReadMode); });
-    if (!io) fail(file, "not a volume crane-import reads (a DICOM folder, NIfTI, NRRD or MetaImage is needed)");
-    io->SetFileName(file);
-    naming_file(file, [&] { io->ReadImageInformation(); });
-    check_pixel_type(*io, file);
-    check_volume_shape(*io, file);
-    // Before the voxels are read: a header alone may declare gigabytes.
-    check_nifti_complete(*io, file);
-
-    auto reader = itk::ImageFileReader<Volume>::New();
-    reader->SetImageIO(io);
-    reader->SetFileName(file);
-    report_progress(reader, "reading", progress);
-    messages.listen();
-    {
-        CerrCapture chatter;
-        naming_file(file, [&] { reader->Update(); });
-        if (chatter.saw("not read completely")) fail(file, "truncated file: its voxel data is incomplete");
-    }
-    if (messages.saw_incomplete_pixel_data()) fail(file, "truncated DICOM file: its pixel data is incomplete");
-    const auto& header = io->GetMetaDataDictionary();
-    if (meta_string(header, "qform_code") == "0" && meta_string(header, "sform_code") == "0")
-        scan.warnings.push_back("the NIfTI header gives no orientation (qform and sform codes are 0): "
-                                "ITK's default axes were taken");
-    Volume::Pointer image = reader->GetOutput();
-
-    const auto size = image->GetLargestPossibleRegion().GetSize();
-    scan.source = file + " (" + std::to_string(size[0]) + " x " + std::to_string(size[1]) + " x " +
-                  std::to_string(size[2]) + " voxels)";
-    if (auto* dicom = dynamic_cast<itk::GDCMImageIO*>(io.GetPointer())) {
-        scan.modality = dicom_tag(*dicom, "0008|0060");
-        scan.hounsfield = scan.modality == "CT";
-    }
-    return image;
-}
-
-// The output grid in LPS: columns run right to left (+x), rows anterior to
-// posterior (+y), slices superior to inferior (-z). It covers the physical
-// bounding box of the scan, its 8 corners taken at the outer voxel faces:
-// the larger in-plane extent spans 256 voxels and the other is centred,
-// the superior-inferior extent spans 94 slices.
-struct SliceGrid {
-    Volume::PointType origin;
-    Volume::SpacingType spacing;
-    Volume::DirectionType direction;
-};
-
-SliceGrid slice_grid(const Volume& image, const std::string& file)
-{
-    const auto region = image.GetLargestPossibleRegion();
-    double lo[3], hi[3];
-    std::fill(lo, lo + 3, std::numeric_limits<double>::infinity());
-    std::fill(hi, hi + 3, -std::numeric_limits<double>::infinity());
-    for (int corner = 0; corner < 8; ++corner) {
-        itk::ContinuousIndex<double, 3> index;
-        for (int d = 0; d < 3; ++d)
-            index[d] = double(region.GetIndex(d)) - 0.5 + ((corner >> d) & 1 ? double(region.GetSize(d)) : 0.0);
-        Volume::PointType p;
-        image.TransformContinuousIndexToPhysicalPoint(index, p);
-        for (int d = 0; d < 3; ++d) {
-            lo[d] = std::min(lo[d], p[d]);
-            hi[d] = std::max(hi[d], p[d]);
-        }
-    }
-    const double in_plane = std::max(hi[0] - lo[0], hi[1] - lo[1]) / slice_side;
-    const double between = (hi[2] - lo[2]) / slice_count;
-    if (!(in_plane > 0) || !(between > 0) || !std::isfinite(in_plane) || !std::isfinite(between))
-        fail(file, "the scan's geometry is degenerate (zero extent along an axis)");
-
-    SliceGrid grid;
-    grid.spacing[0] = grid.spacing[1] = in_plane;
-    grid.spacing[2] = between;
-    grid.origin[0] = 0.5 * (lo[0] + hi[0]) - 0.5 * (slice_side - 1) * in_plane;
-    grid.origin[1] = 0.5 * (lo[1] + hi[1]) - 0.5 * (slice_side - 1) * in_plane;
-    grid.origin[2] = hi[2] - 0.5 * between;
-    grid.direction.SetIdentity();
-    grid.direction[2][2] = -1.0;
-    return grid;
-}
-
-void resample_to_slices(const Volume::Pointer& image, float air, const std::string& file, SlicedScan& scan,
-                        const ImportProgress& progress)
-{
-    const SliceGrid grid = slice_grid(*image, file);
-    auto resample = itk::ResampleImageFilter<Volume, Volume, double>::New();
-    resample->SetInput(image);
-    resample->SetInterpolator(itk::LinearInterpolateImageFunction<Volume, double>::New());
-    resample->SetSize({{slice_side, slice_side, slice_count}});
-    resample->SetOutputOrigin(grid.origin);
-    resample->SetOutputSpacing(grid.spacing);
-    resample->SetOutputDirection(grid.direction);
-    resample->SetDefaultPixelValue(air);
-    report_progress(resample, "resampling", progress);
-    naming_file(file, [&] { resample->Update(); });
-
-    const float* out = resample->GetOutput()->GetBufferPointer();
-    scan.values.assign(out, out + import_words);
-    scan.spacing_in_plane = grid.spacing[0];
-    scan.spacing_between_slices = grid.spacing[2];
-}
-
-ImportFailure read_and_resample(const std::string& input, const std::string& series_uid, SlicedScan& scan,
-                                const ImportProgress& progress, GdcmMessages& messages)
-{
-    try {
-        std::error_code ec;
-        const auto status = fs::status(input, ec);
-        if (!fs::exists(status)) fail(input, "no such file or folder");
-        const bool dicomdir = fs::path(input).filename() == "DICOMDIR";
-        if (!series_uid.empty() && !fs::is_directory(status) && !dicomdir)
-            fail(input, "--series applies to a DICOM folder only");
-
-        Volume::Pointer image;
-        if (fs::is_directory(status))
-            image = read_dicom_folder(input, series_uid, scan, progress, messages);
-        else if (dicomdir)
-            image =
-                read_dicom_folder((fs::path(input).parent_path() / ".").string(), series_uid, scan, progress, messages);
-        else
-            image = read_volume_file(input, scan, progress, messages);
-
-        const auto& buffer = image->GetPixelContainer();
-        scan.stats = summarize_values(buffer->GetBufferPointer(), buffer->Size());
-        if (scan.modality.empty()) scan.hounsfield = looks_like_hounsfield(scan.stats);
-        // Outside the scan is air: -1024 HU, or the scan's minimum.
-        const float air = scan.hounsfield ? -1024.0f : float(scan.stats.min);
-        resample_to_slices(image, air, input, scan, progress);
-    } catch (const ScanError& e) {
-        return e.failure;
-    } catch (const itk::ExceptionObject& e) {
-        return {input, itk_reason(e), {}};
-    } catch (const std::bad_alloc&) {
-        return {input, "not enough memory to read the scan", {}};
+    scan.stats = summarize_values(stack.values.data(), stack.values.size());
+    std::size_t not_numbers = 0;
+    for (float v : stack.values) not_numbers += !std::isfinite(v);
+    if (not_numbers == stack.values.size()) return {input, "no anatomy to show: every voxel is NaN or infinite", {}};
+    if (!(scan.stats.max > scan.stats.min))
+        return {input, "no anatomy to show: every voxel has the value " + brief_number(scan.stats.min), {}};
+    scan.hounsfield = scan.modality.empty() ? looks_like_hounsfield(scan.stats) : scan.modality == "CT";
+    const float air = scan.hounsfield ? -1024.0f : float(scan.stats.min);
+    if (not_numbers > 0) {
+        for (float& v : stack.values)
+            if (!std::isfinite(v)) v = air;
+        scan.warnings.push_back(std::to_string(not_numbers) + " voxels are not numbers: they were taken as air");
     }
     return {};
+}
+
+ImportFailure read_job(const ReadJob& job, SlicedScan& scan, const ImportProgress& progress, const FileHook& working_on)
+{
+    ScanStack stack;
+    if (job.series) {
+        const SeriesPlan& plan = job.plan;
+        if (plan.multi_frame) {
+            working_on(0);
+            scan.modality = plan.modality;
+            if (std::string reason = read_itk_volume(plan.files.front(), stack); !reason.empty())
+                return {plan.files.front(), reason, {}};
+        } else if (ImportFailure f = read_series(plan, stack, scan, progress, working_on); failed(f)) {
+            return f;
+        }
+        scan.modality = plan.modality;
+        scan.source = source_of_series(plan, stack);
+        scan.notes.insert(scan.notes.begin(), plan.notes.begin(), plan.notes.end());
+        scan.warnings.insert(scan.warnings.end(), plan.warnings.begin(), plan.warnings.end());
+    } else {
+        working_on(0);
+        if (std::string reason = read_volume_file(job.input, stack, scan); !reason.empty())
+            return {job.input, reason, {}};
+        scan.source = job.input + " (" + std::to_string(stack.columns) + " x " + std::to_string(stack.rows) + " x " +
+                      std::to_string(stack.origins.size()) + " voxels)";
+    }
+    const std::string where = job.series && !job.plan.multi_frame ? job.input
+                              : job.series                        ? job.plan.files.front()
+                                                                  : job.input;
+    if (std::string reason = check_stack(stack); !reason.empty()) return {where, "unusable geometry: " + reason, {}};
+    if (ImportFailure f = check_values(where, stack, scan); failed(f)) return f;
+    const float air = scan.hounsfield ? -1024.0f : float(scan.stats.min);
+    resample_stack(stack, air, job.grid, scan, progress);
+    return {};
+}
+
+ImportFailure read_job_safely(const ReadJob& job, SlicedScan& scan, const ImportProgress& progress,
+                              const FileHook& working_on)
+{
+    try {
+        act_out_test_fault();
+        return read_job(job, scan, progress, working_on);
+    } catch (const std::bad_alloc&) {
+        return {job.input, "not enough memory to read the scan", {}};
+    } catch (const std::exception& e) {
+        return {job.input, e.what(), {}};
+    }
+}
+
+// --- the folder -------------------------------------------------------------
+
+bool inside(const fs::path& folder, const fs::path& path)
+{
+    const auto [f, p] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+    return f == folder.end();
+}
+
+// Every entry below folder, in name order. Links are followed only to
+// regular files inside the folder; links to folders are not followed.
+// Entries that are not regular files come with the reason they are skipped.
+std::vector<ScannedFile> list_folder(const std::string& folder, std::vector<std::size_t>& to_scan)
+{
+    std::vector<ScannedFile> files;
+    std::error_code ec;
+    const fs::path real_folder = fs::canonical(folder, ec);
+    for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec)) {
+        std::error_code type_ec;
+        if (it->is_directory(type_ec) && !it->is_symlink(type_ec)) continue;
+        ScannedFile f{it->path().string(), {}};
+        if (it->is_symlink(type_ec)) {
+            const fs::path target = fs::canonical(it->path(), type_ec);
+            if (type_ec || !inside(real_folder, target))
+                f.header.fault = "link out of the folder";
+            else if (!fs::is_regular_file(target, type_ec))
+                f.header.fault = "not a regular file";
+        } else if (!it->is_regular_file(type_ec)) {
+            f.header.fault = "not a regular file";
+        }
+        files.push_back(std::move(f));
+    }
+    std::sort(files.begin(), files.end(), [](const ScannedFile& a, const ScannedFile& b) { return a.path < b.path; });
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (files[i].header.fault.empty()) to_scan.push_back(i);
+    return files;
+}
+
+// --- running the steps here or in children ----------------------------------
+
+struct Steps {
+    virtual ~Steps() = default;
+    virtual void scan_headers(std::vector<ScannedFile>& files, const std::vector<std::size_t>& which,
+                              const ImportProgress& progress) = 0;
+    virtual ImportFailure read(const ReadJob& job, SlicedScan& scan, const ImportProgress& progress) = 0;
+};
+
+struct StepsHere : Steps {
+    void scan_headers(std::vector<ScannedFile>& files, const std::vector<std::size_t>& which,
+                      const ImportProgress& progress) override
+    {
+        for (std::size_t n = 0; n < which.size(); ++n) {
+            if (progress) progress("scanning", double(n) / double(which.size()));
+            files[which[n]].header = read_dicom_header(files[which[n]].path);
+        }
+    }
+    ImportFailure read(const ReadJob& job, SlicedScan& scan, const ImportProgress& progress) override
+    {
+        return read_job_safely(job, scan, progress, [](std::size_t) {});
+    }
+};
+
+template <class H, class F>
+void each_field(H& h, F&& f)
+{
+    f(h.is_dicom), f(h.fault), f(h.transfer_syntax), f(h.sop_class), f(h.modality), f(h.description);
+    f(h.series_uid), f(h.image_type), f(h.photometric), f(h.position_text), f(h.orientation_text);
+    f(h.spacing_text), f(h.has_position), f(h.has_orientation), f(h.has_spacing);
+    for (double& v : h.position) f(v);
+    for (double& v : h.orientation) f(v);
+    for (double& v : h.spacing) f(v);
+    f(h.rows), f(h.columns), f(h.samples), f(h.bits_allocated), f(h.bits_stored), f(h.frames);
+    f(h.per_frame_geometry), f(h.has_pixel_data), f(h.encapsulated), f(h.pixel_length), f(h.rle_segments);
+    std::uint64_t n = h.fragments.size();
+    f(n);
+    h.fragments.resize(std::size_t(std::min<std::uint64_t>(n, 1 << 20)));
+    for (auto& [offset, length] : h.fragments) f(offset), f(length);
+}
+
+template <class S, class F>
+void each_field_of_scan(S& s, F&& f)
+{
+    f(s.spacing_in_plane), f(s.spacing_between_slices), f(s.extent[0]), f(s.extent[1]), f(s.extent[2]);
+    f(s.hounsfield), f(s.modality), f(s.source), f(s.stats.min), f(s.stats.max), f(s.stats.air_fraction);
+    f(s.stats.foreground_p995);
+    for (auto* lines : {&s.warnings, &s.notes}) {
+        std::uint64_t n = lines->size();
+        f(n);
+        lines->resize(std::size_t(std::min<std::uint64_t>(n, 1 << 16)));
+        for (std::string& line : *lines) f(line);
+    }
+}
+
+// The child's failure, with what the libraries printed folded in.
+std::string with_chatter(std::string reason, const ChildEnd& end)
+{
+    if (sanitizer_report(end.chatter)) {
+        std::fputs(end.chatter.c_str(), stderr);  // never hidden
+        return "the reader crashed on this file: see the sanitizer's report above";
+    }
+    const std::string line = chatter_line(end.chatter);
+    if (!line.empty() && reason.find(line) == std::string::npos) reason += " (the decoder said: " + line + ")";
+    return reason;
+}
+
+struct StepsInChildren : Steps {
+    void scan_headers(std::vector<ScannedFile>& files, const std::vector<std::size_t>& which,
+                      const ImportProgress& progress) override
+    {
+        std::size_t next = 0;
+        while (next < which.size()) {
+            std::size_t current = next;
+            bool current_done = false;
+            const ChildEnd end = run_in_child(
+                [&](RecordSender& sender) {
+                    for (std::size_t n = next; n < which.size(); ++n) {
+                        Wire w;
+                        w.put(std::uint64_t(n));
+                        sender.send('F', w.bytes);
+                        DicomHeader h = read_dicom_header(files[which[n]].path);
+                        each_field(h, [&](auto& v) { w.put(v); });
+                        sender.send('H', w.bytes);
+                    }
+                },
+                [&](char type, Wire& w) {
+                    std::uint64_t n = 0;
+                    w.get(n);
+                    if (!w.ok || n >= which.size()) return;
+                    current = std::size_t(n);
+                    current_done = type == 'H';
+                    if (type == 'H') each_field(files[which[n]].header, [&](auto& v) { w.get(v); });
+                    if (progress) progress("scanning", double(n) / double(which.size()));
+                });
+            if (end.finished) break;
+            // The file the child was on when it ended is marked and skipped.
+            if (current_done) ++current;
+            if (current >= which.size()) break;
+            DicomHeader& h = files[which[current]].header;
+            h = DicomHeader{};
+            h.is_dicom = true;
+            h.fault = with_chatter(end.reason, end);
+            next = current + 1;
+        }
+    }
+
+    ImportFailure read(const ReadJob& job, SlicedScan& scan, const ImportProgress& progress) override
+    {
+        ImportFailure failure;
+        bool answered = false;
+        std::string current = job.series ? job.plan.files.front() : job.input;
+        const ChildEnd end = run_in_child(
+            [&](RecordSender& sender) {
+                SlicedScan result;
+                const auto report = [&](const char* stage, double fraction) {
+                    Wire w;
+                    w.put(std::string(stage));
+                    w.put(fraction);
+                    sender.send('P', w.bytes);
+                };
+                const ImportFailure f = read_job_safely(job, result, report, [&](std::size_t i) {
+                    Wire w;
+                    w.put(std::uint64_t(i));
+                    sender.send('F', w.bytes);
+                });
+                Wire w;
+                w.put(f.file);
+                w.put(f.reason);
+                if (!failed(f)) {
+                    each_field_of_scan(result, [&](auto& v) { w.put(v); });
+                    w.put(std::string(reinterpret_cast<const char*>(result.values.data()),
+                                      result.values.size() * sizeof(float)));
+                }
+                sender.send('R', w.bytes);
+            },
+            [&](char type, Wire& w) {
+                if (type == 'P') {
+                    std::string stage;
+                    double fraction = 0;
+                    w.get(stage), w.get(fraction);
+                    if (w.ok && progress) progress(stage == "reading" ? "reading" : "resampling", fraction);
+                } else if (type == 'F') {
+                    std::uint64_t i = 0;
+                    w.get(i);
+                    if (w.ok && job.series && i < job.plan.files.size()) current = job.plan.files[std::size_t(i)];
+                } else if (type == 'R') {
+                    w.get(failure.file), w.get(failure.reason);
+                    if (!failed(failure)) {
+                        each_field_of_scan(scan, [&](auto& v) { w.get(v); });
+                        std::string values;
+                        w.get(values);
+                        scan.values.resize(values.size() / sizeof(float));
+                        std::memcpy(scan.values.data(), values.data(), scan.values.size() * sizeof(float));
+                    }
+                    answered = w.ok;
+                }
+            });
+        if (!end.finished || !answered)
+            return {current, with_chatter(end.finished ? "the reader sent no answer" : end.reason, end), {}};
+        if (failed(failure)) failure.reason = with_chatter(failure.reason, end);
+        return failure;
+    }
+};
+
+// --- the whole import -------------------------------------------------------
+
+ImportFailure import_with(Steps& steps, const std::string& input, const std::string& series_uid, SlicedScan& scan,
+                          const ImportProgress& progress, GridSize grid)
+{
+    scan = SlicedScan{};
+    struct stat info {};
+    if (input.empty() || ::stat(input.c_str(), &info) != 0) return {input, "no such file or folder", {}};
+    const bool folder = S_ISDIR(info.st_mode);
+    const bool dicomdir = fs::path(input).filename() == "DICOMDIR";
+    if (!series_uid.empty() && !folder && !dicomdir) return {input, "--series applies to a DICOM folder only", {}};
+    if (!folder && !S_ISREG(info.st_mode))
+        return {input, "not a regular file or folder (a device, FIFO or socket is not read)", {}};
+
+    ReadJob job{input, folder || dicomdir, {}, grid};
+    if (job.series) {
+        const std::string root = folder ? input : (fs::path(input).parent_path() / ".").string();
+        std::vector<std::size_t> which;
+        std::vector<ScannedFile> files = list_folder(root, which);
+        steps.scan_headers(files, which, progress);
+        if (ImportFailure f = plan_series(input, files, series_uid, job.plan); failed(f)) return f;
+    }
+    ImportFailure failure = steps.read(job, scan, progress);
+    if (failed(failure))
+        scan = SlicedScan{};
+    else if (scan.values.size() != grid.words())
+        failure = {input, "the reader sent an incomplete grid", {}};
+    return failure;
 }
 
 }  // namespace
@@ -582,13 +407,13 @@ ImportFailure read_and_resample(const std::string& input, const std::string& ser
 ImportFailure read_scan(const std::string& input, const std::string& series_uid, SlicedScan& scan,
                         const ImportProgress& progress)
 {
-    scan = SlicedScan{};
-    // ITK's warnings that matter are turned into lines of our own.
-    const bool itk_warnings = itk::Object::GetGlobalWarningDisplay();
-    itk::Object::GlobalWarningDisplayOff();
-    GdcmMessages messages;
-    const ImportFailure failure = read_and_resample(input, series_uid, scan, progress, messages);
-    itk::Object::SetGlobalWarningDisplay(itk_warnings);
-    if (failed(failure)) scan = SlicedScan{};
-    return failure;
+    StepsInChildren steps;
+    return import_with(steps, input, series_uid, scan, progress, GridSize{});
+}
+
+ImportFailure read_scan_here(const std::string& input, const std::string& series_uid, SlicedScan& scan,
+                             const ImportProgress& progress, GridSize grid)
+{
+    StepsHere steps;
+    return import_with(steps, input, series_uid, scan, progress, grid);
 }
