@@ -21,6 +21,7 @@ void reset_frame()
 {
     win_width = win_height = initial_side;
     image.clear();
+    frame_after_turn = false;
 }
 
 void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, double* fy_out)
@@ -33,8 +34,15 @@ void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, do
     *fy_out = double(dim_y * row) / win_height - y;
 }
 
+bool frame_after_turn = false;
+
 std::vector<batch_group> batch_groups(const std::vector<row_batch>& batches)
 {
+    if (!frame_after_turn) {
+        std::vector<batch_group> one_by_one(batches.size());
+        for (std::size_t i = 0; i < batches.size(); ++i) one_by_one[i] = {i, 1};
+        return one_by_one;
+    }
     std::vector<batch_group> groups[2];  // even and odd voxel rows
     int previous_y = -1;
     for (std::size_t i = 0; i < batches.size(); ++i) {

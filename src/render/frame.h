@@ -36,9 +36,16 @@ struct batch_group {
     std::size_t first, count;
 };
 
-// The batches grouped by voxel row, the groups of even voxel rows first,
-// then those of odd ones. The rays of voxel row y read the voxel rows y and
+// Whether the frame being drawn is the first since volume was turned, so
+// that its rays resample most of the runs they reach. render_frame sets it.
+extern bool frame_after_turn;
+
+// The order in which threads take the batches. In the first frame after a
+// turn: grouped by voxel row, the groups of even voxel rows first, then
+// those of odd ones. The rays of voxel row y read the voxel rows y and
 // y + 1, so two threads that take consecutive groups read no voxel column
 // in common: neither waits while the other resamples a run it needs, and
-// the odd rows find their columns ready.
+// the odd rows find their columns ready. Otherwise one batch at a time in
+// row order, so that the columns one batch reads are still in cache for
+// the next.
 std::vector<batch_group> batch_groups(const std::vector<row_batch>& batches);

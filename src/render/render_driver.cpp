@@ -1,9 +1,17 @@
 // The render driver: which renderers fill which part of the frame.
 #include "render/render.h"
 
+#include "volume/volume_runs.h"
+
+namespace {
+long drawn_turn = -1;  // the turn count of the last frame drawn
+}
+
 void render_frame(const view_parameters& view)
 {
     fit_image_to_window();
+    frame_after_turn = turns_marked() != drawn_turn;
+    drawn_turn = turns_marked();
     if (view.render_mode == 3) {
         render_slice(view.slice_index);
     } else if (view.render_mode == 2) {

@@ -90,7 +90,15 @@ void complete_volume()
     std::memset(column_ready, 1, sizeof column_ready);
 }
 
-void mark_runs_stale() { mark_runs(run_stale); }
+long stale_marks = 0;
+
+void mark_runs_stale()
+{
+    mark_runs(run_stale);
+    ++stale_marks;
+}
+
+long turns_marked() { return stale_marks; }
 void mark_runs_ready() { mark_runs(run_ready); }
 
 long runs_filled()

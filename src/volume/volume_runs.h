@@ -84,6 +84,10 @@ void complete_volume();
 void mark_runs_stale();
 void mark_runs_ready();
 
+// How many times every run has been marked stale: once per turn. A reader
+// compares it with what it saw last to tell that volume was turned since.
+long turns_marked();
+
 // Fills run r of column (x, y) for the turn volume stands for: defined with
 // the turns in rotation.cpp.
 void fill_run(int x, int y, int r);
