@@ -31,7 +31,8 @@ expect_view() {
 }
 
 # Drags of whole steps from (150, 110), the button held throughout.
-capture "$win" "$SCRATCH/start.png"
+snapshot_in "$dir" "$SCRATCH/want.png" --size "$size" --legend
+wait_for_picture "$win" "$SCRATCH/start.png" "$SCRATCH/want.png" "the first picture"
 xdotool mousemove --window "$win" 150 110 mousedown 1
 xdotool mousemove --window "$win" 120 110
 expect_view mmm "30 pixels leftwards"

@@ -43,7 +43,10 @@ changed_box() {
 toggle_panel() {
   local label=$1 expected_box=$2 console_before
   console_before=$(cat "$dir/console")
-  capture "$win" "$SCRATCH/off.png"
+  # The console line of the last image comes before the window shows it:
+  # wait for the picture itself, or F1's redraw would show that image too.
+  snapshot_in "$dir" "$SCRATCH/want-off.png" --size "$size" --keys "$keys" --legend
+  wait_for_picture "$win" "$SCRATCH/off.png" "$SCRATCH/want-off.png" "$label, panel off, against crane-snapshot"
   press "$win" F1
   for _ in $(seq 50); do
     capture "$win" "$SCRATCH/on.png"
