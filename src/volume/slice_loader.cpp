@@ -18,19 +18,12 @@
 #include "volume/slice_format.h"
 #include "volume/voxel_store.h"
 
-namespace {
-
-// Slices are read this many at a time, on every core, into one buffer; a
-// slice is stored only once every slice before it has been read whole.
-constexpr int slices_per_batch = 32;
-
-// Reads one slice file whole into bytes, without ever blocking: the file is
-// opened non-blocking, so that a FIFO without a writer cannot hang start-up,
-// and anything that is not a regular file fails the read, so that it is
-// reported as unreadable rather than missing. Extra bytes after the slice
-// are never read.
-slice_error read_slice_file(const std::string& path, unsigned char* bytes)
+// Opened non-blocking, so that a FIFO without a writer cannot hang start-up;
+// anything that is not a regular file fails the read, so that it is
+// reported as unreadable rather than missing.
+slice_error read_slice_file(const std::string& path, unsigned char* bytes, const unsigned char** slice)
 {
+    *slice = bytes;
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return slice_error::cannot_open;
     struct stat info {};
@@ -47,6 +40,12 @@ slice_error read_slice_file(const std::string& path, unsigned char* bytes)
     ::close(fd);
     return complete ? slice_error::none : slice_error::cannot_read;
 }
+
+namespace {
+
+// Slices are read this many at a time, on every core, into one buffer; a
+// slice is stored only once every slice before it has been read whole.
+constexpr int slices_per_batch = 32;
 
 #if defined(__x86_64__)
 // Stores the 8 x 8 words of a file block (8 rows from row, 8 columns from
@@ -122,7 +121,8 @@ void copy_slices(int first, int last)
 
 }  // namespace
 
-load_outcome read_head_slices(const std::string& folder, const std::function<void(int n)>& slice_stored)
+load_outcome read_head_slices(const std::string& folder, const std::function<void(int n)>& slice_stored,
+                              slice_reader read_slice)
 {
     // While loading, dim_z counts the slices; the axes take their final
     // meaning (slices along y, file rows along z) only once all are read.
@@ -131,20 +131,23 @@ load_outcome read_head_slices(const std::string& folder, const std::function<voi
     dim_x = slice_side;
     dim_y = slice_side;
 
-    const std::unique_ptr<unsigned char[]> bytes(new unsigned char[slices_per_batch * slice_bytes]);
+    // Kept from load to load: the tests and the fuzz target load thousands
+    // of times, and a fresh 4 MiB each time cost more than a short load.
+    static const std::unique_ptr<unsigned char[]> bytes(new unsigned char[slices_per_batch * slice_bytes]);
     for (int first = 1; first <= slice_count; first += slices_per_batch) {
         const int count = std::min(slices_per_batch, slice_count + 1 - first);
         slice_error error[slices_per_batch];
+        const unsigned char* slice[slices_per_batch];
 #pragma omp parallel for schedule(dynamic, 1)
         for (int i = 0; i < count; ++i)
-            error[i] = read_slice_file(slice_path(folder, first + i), &bytes[i * slice_bytes]);
+            error[i] = read_slice(slice_path(folder, first + i), &bytes[i * slice_bytes], &slice[i]);
         // A slice that failed is never stored, nor any after it: a short
         // slice must not leave the previous slice's words behind.
         int good = 0;
         while (good < count && error[good] == slice_error::none) ++good;
         int largest = max_density;
 #pragma omp parallel for schedule(dynamic, 1) reduction(max : largest)
-        for (int i = 0; i < good; ++i) largest = std::max(largest, store_slice(first + i, &bytes[i * slice_bytes]));
+        for (int i = 0; i < good; ++i) largest = std::max(largest, store_slice(first + i, slice[i]));
         if (good > 0) copy_slices(first, first + good);
         max_density = largest;
         for (int i = 0; i < good; ++i) slice_stored(first + i);
