@@ -38,7 +38,9 @@ void pause_briefly()
 void mark_runs(run_status status)
 {
     every_run_ready = status == run_ready;
-    std::memset(column_ready, every_run_ready, sizeof column_ready);
+    // Only the columns inside the extents are ever read.
+    for (int x = 0; x < dim_x; ++x)
+        std::memset(&column_ready[std::size_t(x) * volume_side], every_run_ready, std::size_t(dim_y));
     const int runs = (dim_z + run_length - 1) / run_length;
     if (runs == 0) return;
     for (int x = 0; x < dim_x; ++x)
