@@ -61,7 +61,7 @@ fi
 # Per target: libFuzzer's time limit for one input and its largest input.
 options_for() {
   case $1 in
-    loader) echo "-timeout=20" ;;
+    loader) echo "-timeout=20 -entropic_scale_per_exec_time=1" ;;
     keys) echo "-timeout=20 -max_len=256" ;;
     import_dicom) echo "-timeout=60 -max_len=16384 -dict=$root/fuzz/dicom.dict" ;;
     import_nifti) echo "-timeout=60 -max_len=4096 -dict=$root/fuzz/nifti.dict" ;;
