@@ -58,6 +58,9 @@ if [ -z "${ASAN_SYMBOLIZER_PATH:-}" ] && ! command -v llvm-symbolizer >/dev/null
   export ASAN_SYMBOLIZER_PATH=$(command -v llvm-symbolizer-14)
 fi
 
+# Leaks inside ITK's and GDCM's own libraries are theirs (lsan.supp).
+export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 # Per target: libFuzzer's time limit for one input and its largest input.
 options_for() {
   case $1 in
