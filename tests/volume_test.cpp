@@ -359,7 +359,7 @@ TEST_F(RotationTest, TurnVolumeResamplesOnlyForANewTurnAndZeroIsAsLoaded)
 TEST(BrickBounds, HoldEveryVoxelOfTheirBrick)
 {
     reset_viewer();
-    for (auto [nx, ny, nz] : {std::array{256, 94, 256}, std::array{45, 70, 29}}) {
+    for (auto [nx, ny, nz] : {std::array{256, 94, 256}, std::array{45, 70, 37}}) {
         fill_volume(nx, ny, nz, [&](int x, int y, int z) {
             const double dx = x - nx / 2.0, dy = y - ny / 2.0, dz = z - nz / 2.0;
             const int air = (x * 7 + y * 13 + z * 3) % 41;

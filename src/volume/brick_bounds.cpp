@@ -26,8 +26,8 @@ density_bounds& source_brick(int bx, int by, int bz)
 
 void widen(density_bounds& b, const density_bounds& other)
 {
-    b.low = std::min(b.low, other.low);
-    b.high = std::max(b.high, other.high);
+    if (other.low < b.low) b.low = other.low;
+    if (other.high > b.high) b.high = other.high;
 }
 
 int bricks_along(int extent) { return (extent + brick_side - 1) / brick_side; }
@@ -35,23 +35,41 @@ int bricks_along(int extent) { return (extent + brick_side - 1) / brick_side; }
 // Eight densities at once (GCC's vector extensions).
 typedef stored_density densities8 __attribute__((vector_size(16)));
 
-// The smallest and largest density of every layer of a column so far.
-void widen_layers(const stored_density* column, stored_density* low, stored_density* high)
+// The smallest and largest density of every layer over the columns
+// x0 .. x1 by y0 .. y1. The bounds of 32 layers stay in registers while
+// every column passes, so that each sample costs one load.
+void layer_bounds(int x0, int x1, int y0, int y1, stored_density* low, stored_density* high)
 {
+    constexpr int vectors = 4, chunk = vectors * 8;
     int z = 0;
-    for (; z + 8 <= dim_z; z += 8) {
-        densities8 v, l, h;
-        std::memcpy(&v, column + z, sizeof v);
-        std::memcpy(&l, low + z, sizeof l);
-        std::memcpy(&h, high + z, sizeof h);
-        l = v < l ? v : l;
-        h = v > h ? v : h;
-        std::memcpy(low + z, &l, sizeof l);
-        std::memcpy(high + z, &h, sizeof h);
+    for (; z + chunk <= dim_z; z += chunk) {
+        densities8 l[vectors], h[vectors];
+        for (int i = 0; i < vectors; ++i) {
+            l[i] = densities8{} + INT16_MAX;
+            h[i] = densities8{} + INT16_MIN;
+        }
+        for (int x = x0; x <= x1; ++x)
+            for (int y = y0; y <= y1; ++y) {
+                const stored_density* column = &volume_source[voxel_index(x, y, z)];
+                for (int i = 0; i < vectors; ++i) {
+                    densities8 v;
+                    std::memcpy(&v, column + 8 * i, sizeof v);
+                    l[i] = v < l[i] ? v : l[i];
+                    h[i] = v > h[i] ? v : h[i];
+                }
+            }
+        std::memcpy(low + z, l, sizeof l);
+        std::memcpy(high + z, h, sizeof h);
     }
     for (; z < dim_z; ++z) {
-        low[z] = std::min(low[z], column[z]);
-        high[z] = std::max(high[z], column[z]);
+        low[z] = INT16_MAX;
+        high[z] = INT16_MIN;
+        for (int x = x0; x <= x1; ++x)
+            for (int y = y0; y <= y1; ++y) {
+                const stored_density v = volume_source[voxel_index(x, y, z)];
+                low[z] = std::min(low[z], v);
+                high[z] = std::max(high[z], v);
+            }
     }
 }
 
@@ -63,14 +81,12 @@ void measure_slab(int bx)
     const int x0 = bx * brick_side, x1 = std::min(x0 + brick_side, dim_x - 1);
     for (int by = 0; by < bricks_along(dim_y); ++by) {
         const int y0 = by * brick_side, y1 = std::min(y0 + brick_side, dim_y - 1);
-        std::fill_n(low, dim_z, INT16_MAX);
-        std::fill_n(high, dim_z, INT16_MIN);
-        for (int x = x0; x <= x1; ++x)
-            for (int y = y0; y <= y1; ++y) widen_layers(&volume_source[voxel_index(x, y, 0)], low, high);
-        for (int bz = 0; bz < bricks_along(dim_z); ++bz) {
+        layer_bounds(x0, x1, y0, y1, low, high);
+        const int bricks_z = bricks_along(dim_z), last_layer = dim_z - 1;
+        for (int bz = 0; bz < bricks_z; ++bz) {
             density_bounds b = no_voxel;
-            for (int z = bz * brick_side; z <= std::min(bz * brick_side + brick_side, dim_z - 1); ++z)
-                widen(b, {low[z], high[z]});
+            const int z0 = bz * brick_side, z1 = z0 + brick_side < last_layer ? z0 + brick_side : last_layer;
+            for (int z = z0; z <= z1; ++z) widen(b, {low[z], high[z]});
             source_brick(bx, by, bz) = b;
         }
     }
