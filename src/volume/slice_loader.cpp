@@ -71,9 +71,9 @@ inline __m128i store_block(const unsigned char* bytes, int row, int col, int y, 
     const __m128i c[8] = {_mm_unpacklo_epi64(b0, b4), _mm_unpackhi_epi64(b0, b4), _mm_unpacklo_epi64(b1, b5),
                           _mm_unpackhi_epi64(b1, b5), _mm_unpacklo_epi64(b2, b6), _mm_unpackhi_epi64(b2, b6),
                           _mm_unpacklo_epi64(b3, b7), _mm_unpackhi_epi64(b3, b7)};
-    for (int i = 0; i < 8; ++i) {
-        const std::size_t at = voxel_index(col + i, y, row);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(&volume_source[at]), c[i]);
+    stored_density* column = &volume_source[voxel_index(col, y, row)];
+    for (int i = 0; i < 8; ++i, column += volume_side * volume_side) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(column), c[i]);
         largest = _mm_max_epi16(largest, c[i]);
     }
     return largest;
