@@ -128,6 +128,10 @@ void zero_planes(int y0, int y1)  // y0 <= y < y1, every x and z
     }
 }
 
+// No density is negative: a voxel still holding this after a load was
+// never written by it.
+constexpr stored_density unwritten = -1;
+
 std::string where(const char* grid, int x, int y, int z)
 {
     return std::string(grid) + "(" + std::to_string(x) + ", " + std::to_string(y) + ", " + std::to_string(z) + ")";
@@ -273,10 +277,10 @@ std::string run_loader_case(const std::uint8_t* data, std::size_t size, const st
     const std::size_t shift = in.next();
     for (int i = 1; i <= n; ++i) files[i] = usual;
     const int record_byte = in.next();
-    // One case in eight makes the files on disk, the others answer from
+    // One case in sixteen makes the files on disk, the others answer from
     // memory as those files would: far faster, so that the search covers
     // more of the loader's own logic.
-    const bool on_disk = (record_byte >> 4) % 8 == 7;
+    const bool on_disk = (record_byte >> 4) == 7;
     for (int records = record_byte % 16; records > 0; --records) {
         const int slice = 1 + in.next() % slice_count;
         files[slice].kind = in.next() % 8;
@@ -301,17 +305,31 @@ std::string run_loader_case(const std::uint8_t* data, std::size_t size, const st
     }
     in_memory = {&files, &c, shift};
 
+    // The grids as the load must find them, without clearing the planes it
+    // will write over (12 MiB per case): the planes of the files it must not
+    // store are cleared, those written by earlier cases and not since; in the
+    // planes it must write, the voxels checked after it are marked unwritten.
+    // Between cases the planes of slices 1 .. dirty_through may hold words.
+    static int dirty_through = slice_count;
+    const int first_bad = first_unloadable(files);
+    zero_planes(slice_count - dirty_through, slice_count + 1 - first_bad);
+    for (int n = 1; n < first_bad; ++n)
+        sample_plane(n, [&](int row, int col) {
+            const std::size_t at = voxel_index(col, slice_count - n, row);
+            volume[at] = volume_source[at] = unwritten;
+        });
+
     if (broken.empty()) {
         const load_outcome outcome = on_disk ? read_head_slices(folder, [](int) {})
                                              : read_head_slices(folder, [](int) {}, read_from_memory);
         broken = check_grids(files, c, shift, outcome.error == slice_error::none ? 0 : -1);
     }
 
-    // Back to an empty folder and empty grids: a load writes the planes of
-    // the slices it reads, y = 94 - n (and the bad one's, were it wrong).
+    // Back to an empty folder. A load writes the planes of the slices it
+    // reads, y = 94 - n; a wrong one may have written any of them.
     std::error_code ignored;
     for (const auto& path : made) fs::remove(path, ignored);
-    zero_planes(slice_count - std::min(first_unloadable(files), slice_count), slice_count);
+    dirty_through = broken.empty() ? first_bad - 1 : slice_count;
     dim_x = dim_y = dim_z = 0;
     max_density = 0;
     return broken;
