@@ -3,7 +3,7 @@
 //
 // The bytes (any missing one reads as 0):
 //   0, 1, 2   extents dim_x, dim_y, dim_z: byte % 33 each
-//   3, 4      window width and height: byte % 49 each
+//   3, 4      window width and height: byte % 33 each
 //   rest      key presses, one byte each, at most 200; Escape (27) ends them
 #pragma once
 

@@ -76,7 +76,7 @@ export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPT
 options_for() {
   case $1 in
     loader) echo "-timeout=20 -entropic_scale_per_exec_time=1" ;;
-    keys) echo "-timeout=20 -max_len=256" ;;
+    keys) echo "-timeout=20 -max_len=256 -entropic_scale_per_exec_time=1" ;;
     import_dicom) echo "-timeout=60 -max_len=16384 -dict=$root/fuzz/dicom.dict" ;;
     import_nifti) echo "-timeout=60 -max_len=4096 -dict=$root/fuzz/nifti.dict" ;;
     import_nrrd) echo "-timeout=60 -max_len=4096 -dict=$root/fuzz/nrrd.dict" ;;
