@@ -12,19 +12,38 @@ density_bounds run_bricks[bricks_per_side * bricks_per_side * runs_per_column];
 
 namespace {
 
-// Bricks of volume_source: voxels 8 b .. 8 b + 8 on each axis.
+// Bricks of volume_source: voxels 4 b .. 4 b + 4 on each axis.
 density_bounds source_bricks[bricks_per_side * bricks_per_side * bricks_per_side];
 bool run_bricks_ready = false;
 
 constexpr density_bounds no_voxel = {INT_MAX, INT_MIN};
 constexpr density_bounds any_density = {INT_MIN / 2, INT_MAX / 2};
 
-density_bounds& source_brick(int bx, int by, int bz)
+std::size_t source_brick_index(int bx, int by, int bz)
 {
-    return source_bricks[(std::size_t(bx) * bricks_per_side + std::size_t(by)) * bricks_per_side + std::size_t(bz)];
+    return (std::size_t(bx) * bricks_per_side + std::size_t(by)) * bricks_per_side + std::size_t(bz);
 }
 
+density_bounds& source_brick(int bx, int by, int bz) { return source_bricks[source_brick_index(bx, by, bz)]; }
+
+// The source bricks a turned brick's box covers, some 4 x 3 x 6 of them, in
+// blocks of 2 along y by 4 along z: a box then takes a quarter of the
+// lookups. Densities are 16-bit, so are their bounds: the table stays
+// small. Block (bx, by, bz) bounds the source bricks by .. by + 1 by
+// bz .. bz + 3 that lie inside the extents.
+struct short_bounds {
+    stored_density low, high;
+};
+constexpr int block_y = 2, block_z = 4;
+short_bounds source_blocks[bricks_per_side * bricks_per_side * bricks_per_side];
+
 void widen(density_bounds& b, const density_bounds& other)
+{
+    if (other.low < b.low) b.low = other.low;
+    if (other.high > b.high) b.high = other.high;
+}
+
+void widen_by_block(density_bounds& b, const short_bounds& other)
 {
     if (other.low < b.low) b.low = other.low;
     if (other.high > b.high) b.high = other.high;
@@ -92,6 +111,52 @@ void measure_slab(int bx)
     }
 }
 
+// The blocks of the slab bx, from its measured source bricks.
+void block_slab(int bx)
+{
+    const int ny = bricks_along(dim_y), nz = bricks_along(dim_z);
+    for (int by = 0; by < ny; ++by)
+        for (int bz = 0; bz < nz; ++bz) {
+            density_bounds b = no_voxel;
+            for (int y = by; y < std::min(by + block_y, ny); ++y)
+                for (int z = bz; z < std::min(bz + block_z, nz); ++z) widen(b, source_brick(bx, y, z));
+            source_blocks[source_brick_index(bx, by, bz)] = {stored_density(b.low), stored_density(b.high)};
+        }
+}
+
+// The starts of the blocks of length span that cover first .. last
+// exactly, the last one flush with last (it may overlap the one before:
+// a bound taken twice is the same bound); last - first + 1 >= span.
+template <typename Visit>
+void cover(int first, int last, int span, Visit visit)
+{
+    for (int a = first;; a += span) {
+        if (a + span > last) {
+            visit(last - span + 1);
+            return;
+        }
+        visit(a);
+    }
+}
+
+// The bounds of the source bricks x0 .. x1 by y0 .. y1 by z0 .. z1.
+density_bounds source_box(int x0, int x1, int y0, int y1, int z0, int z1)
+{
+    density_bounds b = no_voxel;
+    if (y1 - y0 + 1 >= block_y && z1 - z0 + 1 >= block_z) {
+        for (int sx = x0; sx <= x1; ++sx)
+            cover(y0, y1, block_y, [&](int sy) {
+                cover(z0, z1, block_z,
+                      [&](int sz) { widen_by_block(b, source_blocks[source_brick_index(sx, sy, sz)]); });
+            });
+        return b;
+    }
+    for (int sx = x0; sx <= x1; ++sx)
+        for (int sy = y0; sy <= y1; ++sy)
+            for (int sz = z0; sz <= z1; ++sz) widen(b, source_brick(sx, sy, sz));
+    return b;
+}
+
 // The brick of the volume as loaded: its source bricks themselves.
 density_bounds loaded_brick(int bx, int by, int r)
 {
@@ -114,27 +179,32 @@ void source_point(const rotation& r, double i, double j, double k, double s[3])
 }
 
 // The brick of the turned volume. Its voxels' source points lie in the box
-// around the images of its corners (the map is affine); the float rounding
-// moves them by far less than the margin. An inside point blends the eight
-// corners of the cell at its integer part, all in the source brick of that
-// cell, and the blend, rounded and truncated, lies within one of their
-// smallest and largest values. A point outside the extents gives 0.
+// around the images of its corners (the map is affine); the float rounding,
+// and the box's sums grouped otherwise than rotated_voxel's, move them by
+// far less than the margin. An inside point blends the eight corners of the
+// cell at its integer part, all in the source brick of that cell, and the
+// blend, rounded and truncated, lies within one of their smallest and
+// largest values. A point outside the extents gives 0.
 density_bounds turned_brick(const rotation& r, int bx, int by, int rr)
 {
     const int corner_lo[3] = {bx * brick_side, by * brick_side, rr * run_length};
     const int corner_hi[3] = {std::min(corner_lo[0] + brick_side, dim_x - 1),
                               std::min(corner_lo[1] + brick_side, dim_y - 1),
                               std::min(corner_lo[2] + run_length - 1, dim_z - 1)};
-    double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
-    for (int c = 0; c < 8; ++c) {
-        double s[3];
-        source_point(r, c & 1 ? corner_hi[0] : corner_lo[0], c & 2 ? corner_hi[1] : corner_lo[1],
-                     c & 4 ? corner_hi[2] : corner_lo[2], s);
-        for (int a = 0; a < 3; ++a) {
-            if (std::isnan(s[a])) return any_density;
-            lo[a] = std::min(lo[a], s[a]);
-            hi[a] = std::max(hi[a], s[a]);
+    // The corner nearest the source origin on each axis and the reach of
+    // the others: the products of the map's coefficients with the brick's
+    // extents, taken where they lower or raise that axis.
+    const double ca = r.ca, sa = r.sa, cb = r.cb, sb = r.sb;
+    const double map[3][3] = {{cb, 0, -sb}, {(-sa) * sb, ca, -(sa * cb)}, {ca * sb, sa, ca * cb}};
+    double lo[3], hi[3];
+    source_point(r, corner_lo[0], corner_lo[1], corner_lo[2], lo);
+    for (int a = 0; a < 3; ++a) {
+        hi[a] = lo[a];
+        for (int d = 0; d < 3; ++d) {
+            const double reach = map[a][d] * (corner_hi[d] - corner_lo[d]);
+            (reach < 0 ? lo[a] : hi[a]) += reach;
         }
+        if (std::isnan(lo[a]) || std::isnan(hi[a])) return any_density;
     }
     constexpr double margin = 1.0 / 64;
     const int extent[3] = {dim_x, dim_y, dim_z};
@@ -146,11 +216,8 @@ density_bounds turned_brick(const rotation& r, int bx, int by, int rr)
         last_cell[a] = int(std::min(double(extent[a] - 2), std::floor(hi[a] + margin)));
         if (first_cell[a] > last_cell[a]) return {0, 0};  // every point outside
     }
-    density_bounds b = no_voxel;
-    for (int sx = first_cell[0] / brick_side; sx <= last_cell[0] / brick_side; ++sx)
-        for (int sy = first_cell[1] / brick_side; sy <= last_cell[1] / brick_side; ++sy)
-            for (int sz = first_cell[2] / brick_side; sz <= last_cell[2] / brick_side; ++sz)
-                widen(b, source_brick(sx, sy, sz));
+    density_bounds b = source_box(first_cell[0] / brick_side, last_cell[0] / brick_side, first_cell[1] / brick_side,
+                                  last_cell[1] / brick_side, first_cell[2] / brick_side, last_cell[2] / brick_side);
     b = {b.low - 1, b.high + 1};
     if (partly_outside) widen(b, {0, 0});
     return b;
@@ -164,6 +231,8 @@ void measure_source_bricks()
     if (dim_x == 0 || dim_y == 0 || dim_z == 0) return;
 #pragma omp parallel for schedule(dynamic, 1)
     for (int bx = 0; bx < bricks_along(dim_x); ++bx) measure_slab(bx);
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int bx = 0; bx < bricks_along(dim_x); ++bx) block_slab(bx);
 }
 
 void prepare_run_bricks()
