@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include <omp.h>
 #include <sched.h>
 
 #if defined(__x86_64__)
@@ -17,15 +16,32 @@ std::uint8_t column_ready[std::size_t{volume_side} * volume_side];
 
 namespace {
 
-// One counter per thread, each on its own cache line: a shared counter
-// bounced between the cores at every run would cost more than some runs.
+// One counter per thread, each on its own cache line and written by its
+// thread alone, so that counting a run is a plain add: a shared counter, or
+// a locked add, would cost more than some runs. Threads beyond the slots
+// share one counter with locked adds.
 struct alignas(64) fill_counter {
     std::atomic<long> count{0};
 };
 constexpr int counter_slots = 64;
 fill_counter fills[counter_slots];
+fill_counter shared_fills;
+std::atomic<int> slots_taken{0};
 
-void count_fill() { fills[omp_get_thread_num() % counter_slots].count.fetch_add(1, std::memory_order_relaxed); }
+fill_counter* own_counter()
+{
+    const int slot = slots_taken.fetch_add(1, std::memory_order_relaxed);
+    return slot < counter_slots ? &fills[slot] : nullptr;
+}
+
+void count_fill()
+{
+    thread_local fill_counter* const own = own_counter();
+    if (own)
+        own->count.store(own->count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    else
+        shared_fills.count.fetch_add(1, std::memory_order_relaxed);
+}
 
 void pause_briefly()
 {
@@ -107,5 +123,5 @@ long runs_filled()
 {
     long total = 0;
     for (const fill_counter& f : fills) total += f.count.load(std::memory_order_relaxed);
-    return total;
+    return total + shared_fills.count.load(std::memory_order_relaxed);
 }
