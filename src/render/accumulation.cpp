@@ -2,6 +2,7 @@
 // a scale from blue (little) to red (the threshold).
 #include <algorithm>
 
+#include "render/frame.h"
 #include "render/rays.h"
 #include "render/render.h"
 #include "volume/lanes.h"
@@ -36,11 +37,8 @@ void render_accumulation(int x0, int x1, int y0, int y1, int start_layer, double
     // No column, no pixel: the batches would map their rows through column 0,
     // which a window 0 pixels wide does not have (a division by zero).
     if (x0 == x1) return;
-    // A low threshold ends rays early and unevenly: small dynamic shares.
     const std::vector<row_batch> batches = row_batches(y0, y1);
-    const std::vector<batch_group> groups = batch_groups(batches);
-#pragma omp parallel for schedule(dynamic, 1)
-    for (std::size_t g = 0; g < groups.size(); ++g)
-        for (std::size_t i = groups[g].first; i < groups[g].first + groups[g].count; ++i)
-            dispatch_lanes(accumulation_batch(batches[i], x0, x1, start_layer, threshold));
+    draw_batches(batches, [&](const row_batch& batch) {
+        dispatch_lanes(accumulation_batch(batch, x0, x1, start_layer, threshold));
+    });
 }

@@ -36,26 +36,20 @@ void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, do
 
 bool frame_after_turn = false;
 
-std::vector<batch_group> batch_groups(const std::vector<row_batch>& batches)
+row_parity_groups groups_by_row_parity(const std::vector<row_batch>& batches)
 {
-    if (!frame_after_turn) {
-        std::vector<batch_group> one_by_one(batches.size());
-        for (std::size_t i = 0; i < batches.size(); ++i) one_by_one[i] = {i, 1};
-        return one_by_one;
-    }
-    std::vector<batch_group> groups[2];  // even and odd voxel rows
+    row_parity_groups groups;
     int previous_y = -1;
     for (std::size_t i = 0; i < batches.size(); ++i) {
         const int y = (dim_y * batches[i].row0) / win_height;
-        std::vector<batch_group>& parity = groups[y % 2];
+        std::vector<batch_group>& parity = y % 2 == 0 ? groups.even : groups.odd;
         if (i > 0 && y == previous_y)
             ++parity.back().count;
         else
             parity.push_back({i, 1});
         previous_y = y;
     }
-    groups[0].insert(groups[0].end(), groups[1].begin(), groups[1].end());
-    return groups[0];
+    return groups;
 }
 
 std::vector<row_batch> row_batches(int y0, int y1)

@@ -40,12 +40,44 @@ struct batch_group {
 // that its rays resample most of the runs they reach. render_frame sets it.
 extern bool frame_after_turn;
 
-// The order in which threads take the batches. In the first frame after a
-// turn: grouped by voxel row, the groups of even voxel rows first, then
-// those of odd ones. The rays of voxel row y read the voxel rows y and
-// y + 1, so two threads that take consecutive groups read no voxel column
-// in common: neither waits while the other resamples a run it needs, and
-// the odd rows find their columns ready. Otherwise one batch at a time in
-// row order, so that the columns one batch reads are still in cache for
-// the next.
-std::vector<batch_group> batch_groups(const std::vector<row_batch>& batches);
+// The batches of the first frame after a turn, grouped by voxel row: the
+// groups of even voxel rows, then those of odd ones.
+struct row_parity_groups {
+    std::vector<batch_group> even, odd;
+};
+row_parity_groups groups_by_row_parity(const std::vector<row_batch>& batches);
+
+// Calls draw(batch) once for every batch, on every core.
+//
+// In the first frame after a turn, two passes: the groups of even voxel
+// rows, then those of odd ones. The rays of voxel row y read the voxel rows
+// y and y + 1, so no two groups of one pass read a voxel column in common:
+// no thread waits while another resamples a run it needs, and the odd rows
+// find their columns ready. Each pass hands its groups out in guided
+// shares, so that every thread starts on a long stretch of rows of its own:
+// threads working side by side fetched the same source lines into both
+// their caches, and the turn cost 15 % more.
+//
+// Otherwise one batch at a time in row order, so that the columns one batch
+// reads are still in cache for the next; small dynamic shares balance rows
+// that miss the head (full-length rays) against rows that meet it early.
+template <typename Draw>
+void draw_batches(const std::vector<row_batch>& batches, Draw draw)
+{
+    if (!frame_after_turn) {
+#pragma omp parallel for schedule(dynamic, 1)
+        for (std::size_t i = 0; i < batches.size(); ++i) draw(batches[i]);
+        return;
+    }
+    const row_parity_groups groups = groups_by_row_parity(batches);
+    const auto draw_group = [&](const batch_group& g) {
+        for (std::size_t i = g.first; i < g.first + g.count; ++i) draw(batches[i]);
+    };
+#pragma omp parallel
+    {
+#pragma omp for schedule(guided)
+        for (std::size_t g = 0; g < groups.even.size(); ++g) draw_group(groups.even[g]);
+#pragma omp for schedule(guided)
+        for (std::size_t g = 0; g < groups.odd.size(); ++g) draw_group(groups.odd[g]);
+    }
+}

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/frame.h"
 #include "render/rays.h"
 #include "render/render.h"
 #include "volume/lanes.h"
@@ -37,13 +38,8 @@ void render_surface(int x0, int x1, int y0, int y1, int start_layer, double leve
     // No column, no pixel: the batches would map their rows through column 0,
     // which a window 0 pixels wide does not have (a division by zero).
     if (x0 == x1) return;
-    // Rows are independent; small dynamic shares balance rows that miss the
-    // head (full-length rays) against rows that meet it early.
     const std::vector<row_batch> batches = row_batches(y0, y1);
-    const std::vector<batch_group> groups = batch_groups(batches);
     prepare_run_bricks();  // the density bounds by which the rays pass over runs
-#pragma omp parallel for schedule(dynamic, 1)
-    for (std::size_t g = 0; g < groups.size(); ++g)
-        for (std::size_t i = groups[g].first; i < groups[g].first + groups[g].count; ++i)
-            dispatch_lanes(surface_batch(batches[i], x0, x1, start_layer, level));
+    draw_batches(batches,
+                 [&](const row_batch& batch) { dispatch_lanes(surface_batch(batch, x0, x1, start_layer, level)); });
 }
