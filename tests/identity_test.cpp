@@ -113,6 +113,27 @@ INSTANTIATE_TEST_SUITE_P(Views, IdentityTest,
                                          view{1, 150, 90, 0, 1100, 0}, view{1, 150, 90, 3, 1100, -100}),
                          [](const testing::TestParamInfo<view>& info) { return describe(info.param); });
 
+TEST(AccumulationIdentity, ARayThatPassesTheThresholdAndFallsBackStillStopsThere)
+{
+    REQUIRE_REQUESTED_LANE_SET();
+    reset_viewer();
+    // Only a volume written by hand holds negative densities. Along z they
+    // alternate, so that every ray's sum rises above the threshold on a
+    // layer and falls back below it on the next; the layer where it first
+    // passes depends on the row, and the rays of even rows end below it.
+    fill_volume(61, 37, 200, [](int x, int y, int z) {
+        if (z < y % 7) return 0;
+        return (z - y % 7) % 2 ? -(2990 + 10 * x) : 3000 + 10 * x;
+    });
+    render_mode = 1;
+    win_width = 150;
+    win_height = 90;
+    density_threshold = 20;
+    const std::vector<std::uint8_t> plain = plain_frame();
+    for (int threads : {1, 2, 3}) EXPECT_TRUE(frame_with_threads(threads) == plain) << threads << " threads";
+    omp_set_num_threads(omp_get_num_procs());
+}
+
 TEST(SliceIdentity, AnyThreadCountGivesTheSameFrame)
 {
     REQUIRE_REQUESTED_LANE_SET();
