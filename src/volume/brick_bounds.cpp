@@ -178,6 +178,43 @@ void source_point(const rotation& r, double i, double j, double k, double s[3])
     s[2] = (((ca * sb) * u + v * sa) + (ca * cb) * w) + r.cz;
 }
 
+// The map of a turn, once per turn: its linear part, and how far the
+// source points of a whole brick reach below and above those of its first
+// corner on each source axis (the products of the map's coefficients with
+// the brick's extents, taken where they lower or raise that axis).
+struct brick_map {
+    rotation r;
+    double linear[3][3];
+    double whole_below[3], whole_above[3];
+};
+
+void reach(const double linear[3][3], const int size[3], double below[3], double above[3])
+{
+    for (int a = 0; a < 3; ++a) {
+        below[a] = above[a] = 0;
+        for (int d = 0; d < 3; ++d) {
+            const double step = linear[a][d] * size[d];
+            (step < 0 ? below[a] : above[a]) += step;
+        }
+    }
+}
+
+brick_map brick_map_for(const rotation& r)
+{
+    const double ca = r.ca, sa = r.sa, cb = r.cb, sb = r.sb;
+    brick_map m{r, {{cb, 0, -sb}, {(-sa) * sb, ca, -(sa * cb)}, {ca * sb, sa, ca * cb}}, {}, {}};
+    const int whole[3] = {brick_side, brick_side, run_length - 1};
+    reach(m.linear, whole, m.whole_below, m.whole_above);
+    return m;
+}
+
+// floor(v) for a finite v well inside the range of int.
+int floor_of(double v)
+{
+    const int t = int(v);
+    return t - (double(t) > v);
+}
+
 // The brick of the turned volume. Its voxels' source points lie in the box
 // around the images of its corners (the map is affine); the float rounding,
 // and the box's sums grouped otherwise than rotated_voxel's, move them by
@@ -185,35 +222,34 @@ void source_point(const rotation& r, double i, double j, double k, double s[3])
 // cell at its integer part, all in the source brick of that cell, and the
 // blend, rounded and truncated, lies within one of their smallest and
 // largest values. A point outside the extents gives 0.
-density_bounds turned_brick(const rotation& r, int bx, int by, int rr)
+density_bounds turned_brick(const brick_map& m, int bx, int by, int rr)
 {
     const int corner_lo[3] = {bx * brick_side, by * brick_side, rr * run_length};
-    const int corner_hi[3] = {std::min(corner_lo[0] + brick_side, dim_x - 1),
-                              std::min(corner_lo[1] + brick_side, dim_y - 1),
-                              std::min(corner_lo[2] + run_length - 1, dim_z - 1)};
-    // The corner nearest the source origin on each axis and the reach of
-    // the others: the products of the map's coefficients with the brick's
-    // extents, taken where they lower or raise that axis.
-    const double ca = r.ca, sa = r.sa, cb = r.cb, sb = r.sb;
-    const double map[3][3] = {{cb, 0, -sb}, {(-sa) * sb, ca, -(sa * cb)}, {ca * sb, sa, ca * cb}};
-    double lo[3], hi[3];
-    source_point(r, corner_lo[0], corner_lo[1], corner_lo[2], lo);
-    for (int a = 0; a < 3; ++a) {
-        hi[a] = lo[a];
-        for (int d = 0; d < 3; ++d) {
-            const double reach = map[a][d] * (corner_hi[d] - corner_lo[d]);
-            (reach < 0 ? lo[a] : hi[a]) += reach;
-        }
-        if (std::isnan(lo[a]) || std::isnan(hi[a])) return any_density;
+    const int size[3] = {std::min(brick_side, dim_x - 1 - corner_lo[0]), std::min(brick_side, dim_y - 1 - corner_lo[1]),
+                         std::min(run_length - 1, dim_z - 1 - corner_lo[2])};
+    double corner[3], below[3], above[3];
+    source_point(m.r, corner_lo[0], corner_lo[1], corner_lo[2], corner);
+    if (size[0] == brick_side && size[1] == brick_side && size[2] == run_length - 1) {
+        std::memcpy(below, m.whole_below, sizeof below);
+        std::memcpy(above, m.whole_above, sizeof above);
+    } else {
+        reach(m.linear, size, below, above);
     }
     constexpr double margin = 1.0 / 64;
+    double lo[3], hi[3];
+    for (int a = 0; a < 3; ++a) {
+        lo[a] = corner[a] + below[a] - margin;
+        hi[a] = corner[a] + above[a] + margin;
+        if (std::isnan(lo[a]) || std::isnan(hi[a])) return any_density;
+    }
     const int extent[3] = {dim_x, dim_y, dim_z};
     bool partly_outside = false;
     int first_cell[3], last_cell[3];
     for (int a = 0; a < 3; ++a) {
-        partly_outside |= lo[a] - margin < 0 || hi[a] + margin >= extent[a] - 1;
-        first_cell[a] = int(std::max(0.0, std::floor(lo[a] - margin)));
-        last_cell[a] = int(std::min(double(extent[a] - 2), std::floor(hi[a] + margin)));
+        partly_outside |= lo[a] < 0 || hi[a] >= extent[a] - 1;
+        // Clamped first, so that the integer parts fit an int.
+        first_cell[a] = std::max(0, floor_of(std::max(lo[a], -1.0)));
+        last_cell[a] = std::min(extent[a] - 2, floor_of(std::min(hi[a], double(extent[a]))));
         if (first_cell[a] > last_cell[a]) return {0, 0};  // every point outside
     }
     density_bounds b = source_box(first_cell[0] / brick_side, last_cell[0] / brick_side, first_cell[1] / brick_side,
@@ -241,13 +277,13 @@ void prepare_run_bricks()
     run_bricks_ready = true;
     const int nx = bricks_along(dim_x), ny = bricks_along(dim_y), runs = (dim_z + run_length - 1) / run_length;
     const bool loaded = volume_turn.as_loaded;
-    const rotation r = volume_turn.r;
+    const brick_map m = brick_map_for(volume_turn.r);
 #pragma omp parallel for schedule(dynamic, 1)
     for (int bx = 0; bx < nx; ++bx)
         for (int by = 0; by < ny; ++by)
             for (int rr = 0; rr < runs; ++rr)
                 run_bricks[(std::size_t(bx) * bricks_per_side + std::size_t(by)) * runs_per_column + std::size_t(rr)] =
-                    loaded ? loaded_brick(bx, by, rr) : turned_brick(r, bx, by, rr);
+                    loaded ? loaded_brick(bx, by, rr) : turned_brick(m, bx, by, rr);
 }
 
 void forget_run_bricks() { run_bricks_ready = false; }
