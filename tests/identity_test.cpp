@@ -120,7 +120,7 @@ TEST(AccumulationIdentity, ARayThatPassesTheThresholdAndFallsBackStillStopsThere
     // Only a volume written by hand holds negative densities. Along z they
     // alternate, so that every ray's sum rises above the threshold on a
     // layer and falls back below it on the next; the layer where it first
-    // passes depends on the row, and the rays of even rows end below it.
+    // passes depends on the row, and the rays of many rows end below it.
     fill_volume(61, 37, 200, [](int x, int y, int z) {
         if (z < y % 7) return 0;
         return (z - y % 7) % 2 ? -(2990 + 10 * x) : 3000 + 10 * x;
