@@ -110,7 +110,9 @@ INSTANTIATE_TEST_SUITE_P(Views, IdentityTest,
                                          view{2, 257, 131, 0, 1100, 4000}, view{0, 613, 401, 37, 2200, 4000},
                                          view{1, 613, 401, 37, 1100, 700}, view{1, 300, 200, 250, 1100, 40},
                                          view{0, 99, 333, 5, 1000, 4000}, view{2, 1024, 768, 0, 1100, 4000},
-                                         view{1, 150, 90, 0, 1100, 0}, view{1, 150, 90, 3, 1100, -100}),
+                                         view{1, 150, 90, 0, 1100, 0}, view{1, 150, 90, 3, 1100, -100},
+                                         // In the odd volume, more rows per voxel row than one batch takes.
+                                         view{2, 200, 700, 0, 1100, 4000}),
                          [](const testing::TestParamInfo<view>& info) { return describe(info.param); });
 
 TEST(AccumulationIdentity, ARayThatPassesTheThresholdAndFallsBackStillStopsThere)

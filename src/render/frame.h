@@ -23,7 +23,7 @@ void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, do
 
 // Image rows that map to the same voxel row y differ only in their weight
 // fy, so the ray kernels take them in batches of up to batch_rows such rows.
-constexpr int batch_rows = 8;
+constexpr int batch_rows = 16;
 struct row_batch {
     int row0, row1;  // row0 <= row < row1, all on one voxel row
 };
