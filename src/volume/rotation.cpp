@@ -39,15 +39,15 @@ int rotated_voxel(const rotation& r, int i, int j, int k)
     return inside(sx, sy, sz) ? resample(sx, sy, sz) : 0;
 }
 
-void fill_run(int x, int y, int r)
+void fill_runs(int x, int y, int r, int count)
 {
-    const int k0 = r * run_length, k1 = std::min(k0 + run_length, dim_z);
+    const int k0 = r * run_length, k1 = std::min((r + count) * run_length, dim_z);
     if (volume_turn.as_loaded) {
         std::memcpy(&volume[voxel_index(x, y, k0)], &volume_source[voxel_index(x, y, k0)],
                     std::size_t(k1 - k0) * sizeof(stored_density));
         return;
     }
-    dispatch_lanes(resample_run(volume_turn, x, y, k0, k1));
+    dispatch_lanes(resample_layers(volume_turn, x, y, k0, k1));
 }
 
 namespace {

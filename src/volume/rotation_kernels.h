@@ -5,6 +5,7 @@
 
 #include "volume/lanes.h"
 #include "volume/rotation.h"
+#include "volume/volume_runs.h"
 #include "volume/voxel_store.h"
 
 inline double source(int x, int y, int z) { return volume_source[voxel_index(x, y, z)]; }
@@ -62,7 +63,7 @@ struct volume_turn_state {
 extern volume_turn_state volume_turn;
 
 // The kernel, one copy per instruction set: the layers k0 <= k < k1 of the
-// volume column (i, j).
-#define rotation_kernels void resample_run(const volume_turn_state& turn, int i, int j, int k0, int k1);
+// volume column (i, j), k0 the first layer of a run.
+#define rotation_kernels void resample_layers(const volume_turn_state& turn, int i, int j, int k0, int k1);
 declare_lane_kernels(rotation_kernels)
 #undef rotation_kernels

@@ -1,4 +1,5 @@
 // The rotation kernel, compiled once per instruction set.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <utility>

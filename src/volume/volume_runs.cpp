@@ -34,13 +34,13 @@ fill_counter* own_counter()
     return slot < counter_slots ? &fills[slot] : nullptr;
 }
 
-void count_fill()
+void count_fills(long runs)
 {
     thread_local fill_counter* const own = own_counter();
     if (own)
-        own->count.store(own->count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        own->count.store(own->count.load(std::memory_order_relaxed) + runs, std::memory_order_relaxed);
     else
-        shared_fills.count.fetch_add(1, std::memory_order_relaxed);
+        shared_fills.count.fetch_add(runs, std::memory_order_relaxed);
 }
 
 void pause_briefly()
@@ -65,15 +65,24 @@ void mark_runs(run_status status)
 
 }  // namespace
 
-void make_run_ready(int x, int y, int r)
+int make_runs_ready(int x, int y, int r, int last)
 {
+    const auto claim = [&](int run) {
+        std::uint8_t expected = run_stale;
+        return std::atomic_ref<std::uint8_t>(run_state[run_index(x, y, run)])
+            .compare_exchange_strong(expected, run_busy, std::memory_order_acquire);
+    };
     std::atomic_ref<std::uint8_t> state(run_state[run_index(x, y, r)]);
-    std::uint8_t expected = run_stale;
-    if (state.compare_exchange_strong(expected, run_busy, std::memory_order_acquire)) {
-        fill_run(x, y, r);
-        state.store(run_ready, std::memory_order_release);
-        count_fill();
-        return;
+    if (claim(r)) {
+        // The runs after it as far as they are stale: a run that is ready, or
+        // that another thread fills, ends the stretch.
+        int end = r + 1;
+        while (end <= last && claim(end)) ++end;
+        fill_runs(x, y, r, end - r);
+        for (int run = r; run < end; ++run)
+            std::atomic_ref<std::uint8_t>(run_state[run_index(x, y, run)]).store(run_ready, std::memory_order_release);
+        count_fills(end - r);
+        return end - 1;
     }
     // Another thread is filling it, which takes a few hundred cycles: spin a
     // little, then let the filler run should it share this core.
@@ -82,6 +91,7 @@ void make_run_ready(int x, int y, int r)
             pause_briefly();
         else
             sched_yield();
+    return r;
 }
 
 void ensure_plane(int z)

@@ -56,20 +56,29 @@ inline void note_column_ready(int x, int y)
         .store(1, std::memory_order_release);
 }
 
-// Fills a stale run, or waits while another thread fills it.
-void make_run_ready(int x, int y, int r);
+// Fills the stale run r of column (x, y), and with it those of the runs
+// after it up to run last that are stale too, in one call: the filler's
+// setup is paid once for all of them. When another thread is filling run
+// r, waits for it instead. Returns the last run it made ready or waited for.
+int make_runs_ready(int x, int y, int r, int last);
+
+inline bool run_is_ready(int x, int y, int r)
+{
+    return std::atomic_ref<std::uint8_t>(run_state[run_index(x, y, r)]).load(std::memory_order_acquire) == run_ready;
+}
 
 // Makes run r of column (x, y) ready; at once when it is.
 inline void ensure_run(int x, int y, int r)
 {
-    if (std::atomic_ref<std::uint8_t>(run_state[run_index(x, y, r)]).load(std::memory_order_acquire) != run_ready)
-        make_run_ready(x, y, r);
+    if (!run_is_ready(x, y, r)) make_runs_ready(x, y, r, r);
 }
 
 // Layers z0 <= z <= z1 of column (x, y).
 inline void ensure_layers(int x, int y, int z0, int z1)
 {
-    for (int r = run_of(z0); r <= run_of(z1); ++r) ensure_run(x, y, r);
+    const int last = run_of(z1);
+    for (int r = run_of(z0); r <= last; ++r)
+        if (!run_is_ready(x, y, r)) r = make_runs_ready(x, y, r, last);
 }
 
 // The plane z of every column inside the extents, on every core.
@@ -88,9 +97,9 @@ void mark_runs_ready();
 // compares it with what it saw last to tell that volume was turned since.
 long turns_marked();
 
-// Fills run r of column (x, y) for the turn volume stands for: defined with
-// the turns in rotation.cpp.
-void fill_run(int x, int y, int r);
+// Fills the runs r .. r + count - 1 of column (x, y) for the turn volume
+// stands for: defined with the turns in rotation.cpp.
+void fill_runs(int x, int y, int r, int count);
 
 // How many runs have been filled since the program started, all threads
 // together: the tests check that each is filled once.
