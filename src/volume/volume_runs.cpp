@@ -10,7 +10,9 @@
 #include <immintrin.h>
 #endif
 
-std::uint8_t run_state[std::size_t{volume_side} * volume_side * runs_per_column];
+// Aligned so that two neighbouring runs of a column, from an even one, share
+// an aligned 16-bit word.
+alignas(64) std::uint8_t run_state[std::size_t{volume_side} * volume_side * runs_per_column];
 bool every_run_ready = true;
 std::uint8_t column_ready[std::size_t{volume_side} * volume_side];
 
@@ -63,29 +65,51 @@ void mark_runs(run_status status)
         for (int y = 0; y < dim_y; ++y) std::memset(&run_state[run_index(x, y, 0)], status, std::size_t(runs));
 }
 
+// Claims one stale run for this thread: a locked operation, which waits for
+// this thread's earlier stores to reach the cache, so that it costs about as
+// much as resampling a few voxels.
+bool claim_run(std::uint8_t& state)
+{
+    std::uint8_t expected = run_stale;
+    return std::atomic_ref<std::uint8_t>(state).compare_exchange_strong(expected, run_busy, std::memory_order_acquire);
+}
+
+// Claims two stale runs, an even one and the next, with one locked operation
+// on their states as one word.
+bool claim_two_runs(std::uint8_t* first)
+{
+    typedef std::uint16_t __attribute__((may_alias)) two_states;
+    two_states expected = run_stale | run_stale << 8;
+    return __atomic_compare_exchange_n(reinterpret_cast<two_states*>(first), &expected,
+                                       two_states(run_busy | run_busy << 8), false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED);
+}
+
 }  // namespace
 
 int make_runs_ready(int x, int y, int r, int last)
 {
-    const auto claim = [&](int run) {
-        std::uint8_t expected = run_stale;
-        return std::atomic_ref<std::uint8_t>(run_state[run_index(x, y, run)])
-            .compare_exchange_strong(expected, run_busy, std::memory_order_acquire);
-    };
-    std::atomic_ref<std::uint8_t> state(run_state[run_index(x, y, r)]);
-    if (claim(r)) {
-        // The runs after it as far as they are stale: a run that is ready, or
-        // that another thread fills, ends the stretch.
-        int end = r + 1;
-        while (end <= last && claim(end)) ++end;
+    std::uint8_t* const states = &run_state[run_index(x, y, 0)];
+    // The runs from r on as far as they are stale: a run that is ready, or
+    // that another thread fills, ends the stretch.
+    int end = r;
+    while (end <= last) {
+        if (end % 2 == 0 && end < last && claim_two_runs(states + end))
+            end += 2;
+        else if (claim_run(states[end]))
+            end += 1;
+        else
+            break;
+    }
+    if (end > r) {
         fill_runs(x, y, r, end - r);
         for (int run = r; run < end; ++run)
-            std::atomic_ref<std::uint8_t>(run_state[run_index(x, y, run)]).store(run_ready, std::memory_order_release);
+            std::atomic_ref<std::uint8_t>(states[run]).store(run_ready, std::memory_order_release);
         count_fills(end - r);
         return end - 1;
     }
     // Another thread is filling it, which takes a few hundred cycles: spin a
     // little, then let the filler run should it share this core.
+    std::atomic_ref<std::uint8_t> state(states[r]);
     for (int spins = 0; state.load(std::memory_order_acquire) != run_ready; ++spins)
         if (spins < 256)
             pause_briefly();
