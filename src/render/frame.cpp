@@ -26,7 +26,7 @@ void reset_frame()
 
 void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, double* fy_out)
 {
-    const int x = (dim_x * col) / win_width;
+    const int x = voxel_x_of_column(col);
     const int y = (dim_y * row) / win_height;
     *x_out = x;
     *y_out = y;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "volume/voxel_store.h"
+
 // win_width x win_height RGB pixels, bottom row first, no gap between rows:
 // pixel (col, row) starts at byte (row * win_width + col) * 3. The window
 // (or the snapshot tool) shows it as it is.
@@ -20,6 +22,9 @@ void reset_frame();
 // Maps a pixel to the voxel column it shows: the whole x-y extent of the
 // volume is stretched over the window. fx, fy are the fractions in [0, 1).
 void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, double* fy_out);
+
+// The voxel x of a pixel column (the x of pixel_to_voxel); win_width > 0.
+inline int voxel_x_of_column(int col) { return (dim_x * col) / win_width; }
 
 // Image rows that map to the same voxel row y differ only in their weight
 // fy, so the ray kernels take them in batches of up to batch_rows such rows.

@@ -39,7 +39,9 @@ void render_surface(int x0, int x1, int y0, int y1, int start_layer, double leve
     // which a window 0 pixels wide does not have (a division by zero).
     if (x0 == x1) return;
     const std::vector<row_batch> batches = row_batches(y0, y1);
-    prepare_run_bricks();  // the density bounds by which the rays pass over runs
+    // The density bounds by which the rays pass over runs, for the columns
+    // of cells these pixels blend.
+    prepare_run_bricks(voxel_x_of_column(x0), voxel_x_of_column(x1 - 1));
     draw_batches(batches,
                  [&](const row_batch& batch) { dispatch_lanes(surface_batch(batch, x0, x1, start_layer, level)); });
 }

@@ -14,7 +14,8 @@ namespace {
 
 // Bricks of volume_source: voxels 4 b .. 4 b + 4 on each axis.
 density_bounds source_bricks[bricks_per_side * bricks_per_side * bricks_per_side];
-bool run_bricks_ready = false;
+// Per slab of bricks (one bx), whether its bricks are bounded for the turn.
+bool slab_ready[bricks_per_side];
 
 constexpr density_bounds no_voxel = {INT_MAX, INT_MIN};
 constexpr density_bounds any_density = {INT_MIN / 2, INT_MAX / 2};
@@ -271,19 +272,26 @@ void measure_source_bricks()
     for (int bx = 0; bx < bricks_along(dim_x); ++bx) block_slab(bx);
 }
 
-void prepare_run_bricks()
+void prepare_run_bricks(int x_first, int x_last)
 {
-    if (run_bricks_ready) return;
-    run_bricks_ready = true;
-    const int nx = bricks_along(dim_x), ny = bricks_along(dim_y), runs = (dim_z + run_length - 1) / run_length;
+    // The slabs asked for and not bounded yet: the split view's surface half
+    // needs only the slabs of its columns.
+    int slabs[bricks_per_side], count = 0;
+    const int first = std::max(x_first, 0) / brick_side, last = std::min(x_last, dim_x - 1) / brick_side;
+    for (int bx = first; bx <= last; ++bx)
+        if (!slab_ready[bx]) slabs[count++] = bx;
+    const int ny = bricks_along(dim_y), runs = (dim_z + run_length - 1) / run_length;
     const bool loaded = volume_turn.as_loaded;
     const brick_map m = brick_map_for(volume_turn.r);
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int bx = 0; bx < nx; ++bx)
+    for (int i = 0; i < count; ++i) {
+        const int bx = slabs[i];
         for (int by = 0; by < ny; ++by)
             for (int rr = 0; rr < runs; ++rr)
                 run_bricks[(std::size_t(bx) * bricks_per_side + std::size_t(by)) * runs_per_column + std::size_t(rr)] =
                     loaded ? loaded_brick(bx, by, rr) : turned_brick(m, bx, by, rr);
+    }
+    for (int i = 0; i < count; ++i) slab_ready[slabs[i]] = true;
 }
 
-void forget_run_bricks() { run_bricks_ready = false; }
+void forget_run_bricks() { std::memset(slab_ready, 0, sizeof slab_ready); }

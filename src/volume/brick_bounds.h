@@ -48,9 +48,11 @@ inline bool run_may_hit(int x, int y, int r, double low, double high)
 // calls it).
 void measure_source_bricks();
 
-// Bounds the bricks of volume for the turn it stands for, unless that is
-// done already: the surface renderer calls it before its rays start.
-void prepare_run_bricks();
+// Bounds the bricks of volume for the turn it stands for, those of the
+// columns x_first <= x <= x_last (all of them by default), unless that is
+// done already: the surface renderer calls it for its columns before its
+// rays start.
+void prepare_run_bricks(int x_first = 0, int x_last = volume_side - 1);
 
 // The turn changed: the bricks of volume must be bounded again.
 void forget_run_bricks();
