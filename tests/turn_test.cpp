@@ -292,7 +292,7 @@ TEST_P(RunCountTest, EachRunIsFilledOnceAndOnlyWhereTheRaysReach)
 INSTANTIATE_TEST_SUITE_P(Views, RunCountTest,
                          testing::Values(counting_case{0, 0, 4000}, counting_case{0, 30, 4000},
                                          counting_case{1, 0, 4000}, counting_case{1, 0, 300}, counting_case{1, 37, 900},
-                                         counting_case{3, 0, 4000}),
+                                         counting_case{1, 0, 2500}, counting_case{3, 0, 4000}),
                          [](const testing::TestParamInfo<counting_case>& info) {
                              return "mode" + std::to_string(info.param.mode) + "_from" +
                                     std::to_string(info.param.start) + "_threshold" +

@@ -257,6 +257,7 @@ TEST(SphereHook, LeavesTheStoreEmptyAndSilent)
     EXPECT_EQ(out, "");
     EXPECT_STREQ(title, "Sph\xE8re");
     EXPECT_EQ(dim_x + dim_y + dim_z, 0);
+    EXPECT_EQ(source_density_high(), 0);
 }
 
 // ---------------------------------------------------------------- rotation
@@ -365,6 +366,13 @@ TEST(BrickBounds, HoldEveryVoxelOfTheirBrick)
             const int air = (x * 7 + y * 13 + z * 3) % 41;
             return dx * dx / (nx * nx) + dy * dy / (ny * ny) + dz * dz / (nz * nz) < 0.15 ? 1000 + air * 50 : air;
         });
+        // The largest density, which bounds what an accumulation ray adds per
+        // layer: here the brightest air, or the head's brightest voxel.
+        int highest = 0;
+        for (int x = 0; x < nx; ++x)
+            for (int y = 0; y < ny; ++y)
+                for (int z = 0; z < nz; ++z) highest = std::max(highest, int(volume_source[voxel_index(x, y, z)]));
+        EXPECT_EQ(source_density_high(), highest) << nx << "x" << ny << "x" << nz;
         const std::pair<float, float> turns[] = {{0.0f, 0.0f},       {0.2f, 0.3f},       {-2.4f, 0.785f},
                                                  {1.5707964f, 0.0f}, {0.0f, 3.1415927f}, {NAN, 0.5f}};
         for (const auto& [a, b] : turns) {

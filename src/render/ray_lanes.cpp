@@ -1,5 +1,6 @@
 // The row kernels of the ray renderers, compiled once per instruction set.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "render/rays.h"

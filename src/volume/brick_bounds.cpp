@@ -16,6 +16,7 @@ namespace {
 density_bounds source_bricks[bricks_per_side * bricks_per_side * bricks_per_side];
 // Per slab of bricks (one bx), whether its bricks are bounded for the turn.
 bool slab_ready[bricks_per_side];
+int source_high = 0;
 
 constexpr density_bounds no_voxel = {INT_MAX, INT_MIN};
 constexpr density_bounds any_density = {INT_MIN / 2, INT_MAX / 2};
@@ -264,13 +265,21 @@ density_bounds turned_brick(const brick_map& m, int bx, int by, int rr)
 
 void measure_source_bricks()
 {
+    source_high = 0;
     // Only the bricks inside the extents are ever read.
     if (dim_x == 0 || dim_y == 0 || dim_z == 0) return;
 #pragma omp parallel for schedule(dynamic, 1)
     for (int bx = 0; bx < bricks_along(dim_x); ++bx) measure_slab(bx);
 #pragma omp parallel for schedule(dynamic, 1)
     for (int bx = 0; bx < bricks_along(dim_x); ++bx) block_slab(bx);
+    int high = INT_MIN;
+    for (int bx = 0; bx < bricks_along(dim_x); ++bx)
+        for (int by = 0; by < bricks_along(dim_y); ++by)
+            for (int bz = 0; bz < bricks_along(dim_z); ++bz) high = std::max(high, source_brick(bx, by, bz).high);
+    source_high = high;
 }
+
+int source_density_high() { return source_high; }
 
 void prepare_run_bricks(int x_first, int x_last)
 {

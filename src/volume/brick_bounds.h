@@ -44,6 +44,11 @@ inline bool run_may_hit(int x, int y, int r, double low, double high)
     return double(b.high) + 1 > low && double(b.low) - 1 < high;
 }
 
+// The largest density of volume_source inside the extents, and so of
+// volume at any turn (a blend never exceeds its largest sample); 0 for an
+// empty volume. Measured with the bricks.
+int source_density_high();
+
 // Measures the bricks of volume_source inside the extents (grids_written
 // calls it).
 void measure_source_bricks();
