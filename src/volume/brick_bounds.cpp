@@ -289,6 +289,7 @@ void prepare_run_bricks(int x_first, int x_last)
     const int first = std::max(x_first, 0) / brick_side, last = std::min(x_last, dim_x - 1) / brick_side;
     for (int bx = first; bx <= last; ++bx)
         if (!slab_ready[bx]) slabs[count++] = bx;
+    if (count == 0) return;  // the frames after the first of a turn
     const int ny = bricks_along(dim_y), runs = (dim_z + run_length - 1) / run_length;
     const bool loaded = volume_turn.as_loaded;
     const brick_map m = brick_map_for(volume_turn.r);
