@@ -92,6 +92,12 @@ int make_runs_ready(int x, int y, int r, int last)
     // The runs from r on as far as they are stale: a run that is ready, or
     // that another thread fills, ends the stretch.
     int end = r;
+    if (last == r && claim_run(states[r])) {  // one run, the surface rays' case
+        fill_runs(x, y, r, 1);
+        std::atomic_ref<std::uint8_t>(states[r]).store(run_ready, std::memory_order_release);
+        count_fills(1);
+        return r;
+    }
     while (end <= last) {
         if (end % 2 == 0 && end < last && claim_two_runs(states + end))
             end += 2;
