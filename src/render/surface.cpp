@@ -41,7 +41,7 @@ void render_surface(int x0, int x1, int y0, int y1, int start_layer, double leve
     const std::vector<row_batch> batches = row_batches(y0, y1);
     // The density bounds by which the rays pass over runs, for the columns
     // of cells these pixels blend.
-    prepare_run_bricks(voxel_x_of_column(x0), voxel_x_of_column(x1 - 1));
+    prepare_run_bricks();
     draw_batches(batches,
                  [&](const row_batch& batch) { dispatch_lanes(surface_batch(batch, x0, x1, start_layer, level)); });
 }

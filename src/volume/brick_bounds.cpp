@@ -8,14 +8,12 @@
 
 #include "volume/rotation_kernels.h"
 
-density_bounds run_bricks[bricks_per_side * bricks_per_side * runs_per_column];
+alignas(64) std::uint64_t run_bricks[bricks_per_side * bricks_per_side * runs_per_column];
 
 namespace {
 
 // Bricks of volume_source: voxels 4 b .. 4 b + 4 on each axis.
 density_bounds source_bricks[bricks_per_side * bricks_per_side * bricks_per_side];
-// Per slab of bricks (one bx), whether its bricks are bounded for the turn.
-bool slab_ready[bricks_per_side];
 int source_high = 0;
 
 constexpr density_bounds no_voxel = {INT_MAX, INT_MIN};
@@ -188,6 +186,9 @@ struct brick_map {
     rotation r;
     double linear[3][3];
     double whole_below[3], whole_above[3];
+    // For the whole bricks: the source point of voxel (0, 0, 0), and how
+    // far it moves per brick along x and y and per run along z.
+    double origin[3], brick_step[3][3];
 };
 
 void reach(const double linear[3][3], const int size[3], double below[3], double above[3])
@@ -204,9 +205,15 @@ void reach(const double linear[3][3], const int size[3], double below[3], double
 brick_map brick_map_for(const rotation& r)
 {
     const double ca = r.ca, sa = r.sa, cb = r.cb, sb = r.sb;
-    brick_map m{r, {{cb, 0, -sb}, {(-sa) * sb, ca, -(sa * cb)}, {ca * sb, sa, ca * cb}}, {}, {}};
+    brick_map m{r, {{cb, 0, -sb}, {(-sa) * sb, ca, -(sa * cb)}, {ca * sb, sa, ca * cb}}, {}, {}, {}, {}};
     const int whole[3] = {brick_side, brick_side, run_length - 1};
     reach(m.linear, whole, m.whole_below, m.whole_above);
+    source_point(r, 0, 0, 0, m.origin);
+    for (int a = 0; a < 3; ++a) {
+        m.brick_step[a][0] = m.linear[a][0] * brick_side;
+        m.brick_step[a][1] = m.linear[a][1] * brick_side;
+        m.brick_step[a][2] = m.linear[a][2] * run_length;
+    }
     return m;
 }
 
@@ -217,7 +224,61 @@ int floor_of(double v)
     return t - (double(t) > v);
 }
 
-// The brick of the turned volume. Its voxels' source points lie in the box
+// How far a turned brick's box reaches beyond the images of its corners.
+constexpr double box_margin = 1.0 / 64;
+
+// The cells of one source axis that hold the points from lo to hi, those
+// inside the extent; cut when the points reach outside it.
+struct cell_range {
+    int first, last;
+    bool cut;
+};
+
+cell_range cells_between(double lo, double hi, int extent)
+{
+    // Clamped first, so that the integer parts fit an int.
+    return {std::max(0, floor_of(std::max(lo, -1.0))), std::min(extent - 2, floor_of(std::min(hi, double(extent)))),
+            lo < 0 || hi >= extent - 1};
+}
+
+// The map of the turn volume stands for, once prepare_run_bricks has run
+// since the turn.
+brick_map turn_map;
+bool turn_prepared = false;
+bool turn_finite = false;  // no NaN in the map
+
+// The bricks of one axis that hold a whole brick's box lo .. hi, clamped
+// to the cells inside the extent; cut when the box reaches outside them,
+// empty when it lies wholly outside. turned_brick's cells, with the
+// clamping done before the truncations, which then round down.
+struct brick_range {
+    int first, last;
+    bool cut, empty;
+};
+
+inline brick_range whole_brick_range(const brick_map& m, int a, int extent, int bx, int by, int rr)
+{
+    const double corner = ((m.origin[a] + bx * m.brick_step[a][0]) + by * m.brick_step[a][1]) + rr * m.brick_step[a][2];
+    const double lo = corner + m.whole_below[a] - box_margin, hi = corner + m.whole_above[a] + box_margin;
+    if (hi < 0 || lo >= extent - 1) return {0, 0, true, true};
+    return {int(std::max(lo, 0.0)) / brick_side, int(std::min(hi, double(extent - 2))) / brick_side,
+            lo < 0 || hi >= extent - 1, false};
+}
+
+// The bounds of a whole brick of a finite turn, the common case, in fewer
+// steps than turned_brick.
+density_bounds whole_turned_brick(const brick_map& m, int bx, int by, int rr)
+{
+    const brick_range x = whole_brick_range(m, 0, dim_x, bx, by, rr), y = whole_brick_range(m, 1, dim_y, bx, by, rr),
+                      z = whole_brick_range(m, 2, dim_z, bx, by, rr);
+    if (x.empty || y.empty || z.empty) return {0, 0};  // every point outside
+    density_bounds b = source_box(x.first, x.last, y.first, y.last, z.first, z.last);
+    b = {b.low - 1, b.high + 1};
+    if (x.cut || y.cut || z.cut) widen(b, {0, 0});
+    return b;
+}
+
+// A brick of the turned volume. Its voxels' source points lie in the box
 // around the images of its corners (the map is affine); the float rounding,
 // and the box's sums grouped otherwise than rotated_voxel's, move them by
 // far less than the margin. An inside point blends the eight corners of the
@@ -237,27 +298,19 @@ density_bounds turned_brick(const brick_map& m, int bx, int by, int rr)
     } else {
         reach(m.linear, size, below, above);
     }
-    constexpr double margin = 1.0 / 64;
-    double lo[3], hi[3];
-    for (int a = 0; a < 3; ++a) {
-        lo[a] = corner[a] + below[a] - margin;
-        hi[a] = corner[a] + above[a] + margin;
-        if (std::isnan(lo[a]) || std::isnan(hi[a])) return any_density;
-    }
     const int extent[3] = {dim_x, dim_y, dim_z};
-    bool partly_outside = false;
-    int first_cell[3], last_cell[3];
+    cell_range cells[3];
     for (int a = 0; a < 3; ++a) {
-        partly_outside |= lo[a] < 0 || hi[a] >= extent[a] - 1;
-        // Clamped first, so that the integer parts fit an int.
-        first_cell[a] = std::max(0, floor_of(std::max(lo[a], -1.0)));
-        last_cell[a] = std::min(extent[a] - 2, floor_of(std::min(hi[a], double(extent[a]))));
-        if (first_cell[a] > last_cell[a]) return {0, 0};  // every point outside
+        const double lo = corner[a] + below[a] - box_margin, hi = corner[a] + above[a] + box_margin;
+        if (std::isnan(lo) || std::isnan(hi)) return any_density;
+        cells[a] = cells_between(lo, hi, extent[a]);
+        if (cells[a].first > cells[a].last) return {0, 0};  // every point outside
     }
-    density_bounds b = source_box(first_cell[0] / brick_side, last_cell[0] / brick_side, first_cell[1] / brick_side,
-                                  last_cell[1] / brick_side, first_cell[2] / brick_side, last_cell[2] / brick_side);
+    const int first[3] = {cells[0].first / brick_side, cells[1].first / brick_side, cells[2].first / brick_side};
+    const int last[3] = {cells[0].last / brick_side, cells[1].last / brick_side, cells[2].last / brick_side};
+    density_bounds b = source_box(first[0], last[0], first[1], last[1], first[2], last[2]);
     b = {b.low - 1, b.high + 1};
-    if (partly_outside) widen(b, {0, 0});
+    if (cells[0].cut || cells[1].cut || cells[2].cut) widen(b, {0, 0});
     return b;
 }
 
@@ -281,27 +334,44 @@ void measure_source_bricks()
 
 int source_density_high() { return source_high; }
 
-void prepare_run_bricks(int x_first, int x_last)
+density_bounds bound_run_brick(std::size_t i)
 {
-    // The slabs asked for and not bounded yet: the split view's surface half
-    // needs only the slabs of its columns.
-    int slabs[bricks_per_side], count = 0;
-    const int first = std::max(x_first, 0) / brick_side, last = std::min(x_last, dim_x - 1) / brick_side;
-    for (int bx = first; bx <= last; ++bx)
-        if (!slab_ready[bx]) slabs[count++] = bx;
-    if (count == 0) return;  // the frames after the first of a turn
-    const int ny = bricks_along(dim_y), runs = (dim_z + run_length - 1) / run_length;
-    const bool loaded = volume_turn.as_loaded;
-    const brick_map m = brick_map_for(volume_turn.r);
-#pragma omp parallel for schedule(dynamic, 1)
-    for (int i = 0; i < count; ++i) {
-        const int bx = slabs[i];
-        for (int by = 0; by < ny; ++by)
-            for (int rr = 0; rr < runs; ++rr)
-                run_bricks[(std::size_t(bx) * bricks_per_side + std::size_t(by)) * runs_per_column + std::size_t(rr)] =
-                    loaded ? loaded_brick(bx, by, rr) : turned_brick(m, bx, by, rr);
-    }
-    for (int i = 0; i < count; ++i) slab_ready[slabs[i]] = true;
+    const int rr = int(i % runs_per_column), by = int(i / runs_per_column % bricks_per_side),
+              bx = int(i / runs_per_column / bricks_per_side);
+    // A whole brick: 4 x 4 columns and 16 layers, all inside the extents.
+    const bool whole = (bx + 1) * brick_side < dim_x && (by + 1) * brick_side < dim_y && (rr + 1) * run_length <= dim_z;
+    density_bounds b;
+    if (volume_turn.as_loaded)
+        b = loaded_brick(bx, by, rr);
+    else if (!turn_prepared)  // a reader other than the surface rays
+        b = turned_brick(brick_map_for(volume_turn.r), bx, by, rr);
+    else if (whole && turn_finite)
+        b = whole_turned_brick(turn_map, bx, by, rr);
+    else
+        b = turned_brick(turn_map, bx, by, rr);
+    const std::uint64_t word = std::uint64_t(std::uint32_t(b.low)) | std::uint64_t(std::uint32_t(b.high)) << 32;
+    std::atomic_ref<std::uint64_t>(run_bricks[i]).store(word, std::memory_order_relaxed);
+    return b;
 }
 
-void forget_run_bricks() { std::memset(slab_ready, 0, sizeof slab_ready); }
+void prepare_run_bricks()
+{
+    if (turn_prepared || volume_turn.as_loaded) return;
+    turn_map = brick_map_for(volume_turn.r);
+    turn_finite = true;
+    for (int a = 0; a < 3; ++a) {
+        turn_finite &= !std::isnan(turn_map.origin[a]);
+        for (int d = 0; d < 3; ++d) turn_finite &= !std::isnan(turn_map.brick_step[a][d]);
+    }
+    turn_prepared = true;
+}
+
+void forget_run_bricks()
+{
+    // Only the bricks inside the extents are ever asked for.
+    for (int bx = 0; bx < bricks_along(dim_x); ++bx) {
+        std::uint64_t* slab = &run_bricks[std::size_t(bx) * bricks_per_side * runs_per_column];
+        std::fill(slab, slab + std::size_t(bricks_along(dim_y)) * runs_per_column, unbounded_brick);
+    }
+    turn_prepared = false;
+}

@@ -11,6 +11,9 @@
 // cell, always lie in one brick.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
 #include "volume/volume_runs.h"
 
 // Bricks of 4 voxels a side: twice as coarse let surface rays through
@@ -25,13 +28,30 @@ struct density_bounds {
 };
 
 // The bricks of volume: columns 4 bx .. 4 bx + 4 by 4 by .. 4 by + 4, the
-// layers of run r.
-extern density_bounds run_bricks[bricks_per_side * bricks_per_side * runs_per_column];
+// layers of run r. Each is bounded when a ray first asks for it after a
+// turn (surface rays ask for some six in ten), by whichever thread asks:
+// the bounds are packed in one word, read and written atomically, and two
+// threads that bound the same brick store the same word.
+extern std::uint64_t run_bricks[bricks_per_side * bricks_per_side * runs_per_column];
 
-inline const density_bounds& run_brick_of(int x, int y, int r)
+// The word of a brick not bounded since the turn: bounds that no brick has.
+constexpr std::uint64_t unbounded_brick = 0x8000000080000000u;
+
+inline std::size_t run_brick_index(int x, int y, int r)
 {
-    return run_bricks[(std::size_t(x / brick_side) * bricks_per_side + std::size_t(y / brick_side)) * runs_per_column +
-                      std::size_t(r)];
+    return (std::size_t(x / brick_side) * bricks_per_side + std::size_t(y / brick_side)) * runs_per_column +
+           std::size_t(r);
+}
+
+// Bounds the brick at index i and stores its word.
+density_bounds bound_run_brick(std::size_t i);
+
+inline density_bounds run_brick_of(int x, int y, int r)
+{
+    const std::size_t i = run_brick_index(x, y, r);
+    const std::uint64_t word = std::atomic_ref<std::uint64_t>(run_bricks[i]).load(std::memory_order_relaxed);
+    if (word == unbounded_brick) return bound_run_brick(i);
+    return {int(std::uint32_t(word)), int(std::uint32_t(word >> 32))};
 }
 
 // Whether the surface blend of the columns x, x + 1 by y, y + 1 at a layer
@@ -40,7 +60,7 @@ inline const density_bounds& run_brick_of(int x, int y, int r)
 // corner, give or take a rounding far below the margin of 1.
 inline bool run_may_hit(int x, int y, int r, double low, double high)
 {
-    const density_bounds& b = run_brick_of(x, y, r);
+    const density_bounds b = run_brick_of(x, y, r);
     return double(b.high) + 1 > low && double(b.low) - 1 < high;
 }
 
@@ -53,11 +73,10 @@ int source_density_high();
 // calls it).
 void measure_source_bricks();
 
-// Bounds the bricks of volume for the turn it stands for, those of the
-// columns x_first <= x <= x_last (all of them by default), unless that is
-// done already: the surface renderer calls it for its columns before its
-// rays start.
-void prepare_run_bricks(int x_first = 0, int x_last = volume_side - 1);
+// Readies what bounding the bricks of volume for the turn it stands for
+// takes, unless that is done already: the surface renderer calls it before
+// its rays start. Outside any parallel region.
+void prepare_run_bricks();
 
-// The turn changed: the bricks of volume must be bounded again.
+// The turn changed: every brick of volume must be bounded again.
 void forget_run_bricks();
