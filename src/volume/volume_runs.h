@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "volume/voxel_store.h"
 
@@ -83,6 +84,11 @@ inline void ensure_layers(int x, int y, int z0, int z1)
 
 // The plane z of every column inside the extents, on every core.
 void ensure_plane(int z);
+
+// The layers from z_first on of the columns (x, y), x in xs and y in ys, all
+// inside the extents, on every core: a slab of columns (one x) per thread.
+// Columns made ready from their first layer are noted ready whole.
+void ensure_columns(std::span<const int> xs, std::span<const int> ys, int z_first);
 
 // Every run inside the extents, on every core: for code that reads the
 // whole of volume.
