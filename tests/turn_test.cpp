@@ -16,6 +16,7 @@
 #include "app/controls.h"
 #include "app/view_state.h"
 #include "app/viewer.h"
+#include "render/frame.h"
 #include "render/rays.h"
 #include "render/render.h"
 #include "test_support.h"
@@ -223,10 +224,11 @@ run_set runs_the_plain_rays_read(bool surface)
 struct counting_case {
     int mode, start;
     double threshold;
+    bool seen = false;  // the view drawn in its own mode before the turn
 };
 void PrintTo(const counting_case& c, std::ostream* os)
 {
-    *os << "mode " << c.mode << " from " << c.start << " threshold " << c.threshold;
+    *os << "mode " << c.mode << " from " << c.start << " threshold " << c.threshold << (c.seen ? " seen" : "");
 }
 
 class RunCountTest : public testing::TestWithParam<counting_case> {
@@ -243,11 +245,21 @@ TEST_P(RunCountTest, EachRunIsFilledOnceAndOnlyWhereTheRaysReach)
         reset_viewer();
         fill_head(256, 94, 256);
         set_window(200, 150);
+        const auto set_view = [&] {
+            render_mode = c.mode;
+            start_layer = c.start;
+            density_threshold = c.threshold;
+            slice_index = 97;
+        };
+        if (c.seen) set_view();
         render_view();  // the volume as loaded
-        render_mode = c.mode;
-        start_layer = c.start;
-        density_threshold = c.threshold;
-        slice_index = 97;
+        set_view();
+        // Where the accumulation rays of the view as loaded mostly ran
+        // through, those after the turn make their columns ready first: still
+        // each run once, and only those the rays read.
+        if (c.seen) {
+            EXPECT_EQ(accumulation_share_through >= 0.75, c.threshold > 2500) << accumulation_share_through;
+        }
         apply_key('m');
         apply_key('o');
         const long before = runs_filled();
@@ -292,11 +304,13 @@ TEST_P(RunCountTest, EachRunIsFilledOnceAndOnlyWhereTheRaysReach)
 INSTANTIATE_TEST_SUITE_P(Views, RunCountTest,
                          testing::Values(counting_case{0, 0, 4000}, counting_case{0, 30, 4000},
                                          counting_case{1, 0, 4000}, counting_case{1, 0, 300}, counting_case{1, 37, 900},
-                                         counting_case{1, 0, 2500}, counting_case{3, 0, 4000}),
+                                         counting_case{1, 0, 2500}, counting_case{3, 0, 4000},
+                                         counting_case{1, 0, 4000, true}, counting_case{1, 32, 4000, true},
+                                         counting_case{1, 0, 300, true}),
                          [](const testing::TestParamInfo<counting_case>& info) {
                              return "mode" + std::to_string(info.param.mode) + "_from" +
                                     std::to_string(info.param.start) + "_threshold" +
-                                    std::to_string(int(info.param.threshold));
+                                    std::to_string(int(info.param.threshold)) + (info.param.seen ? "_seen" : "");
                          });
 
 }  // namespace

@@ -22,6 +22,7 @@ void reset_frame()
     win_width = win_height = initial_side;
     image.clear();
     frame_after_turn = false;
+    accumulation_share_through = 0;
 }
 
 void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, double* fy_out)
@@ -35,6 +36,7 @@ void pixel_to_voxel(int col, int row, int* x_out, int* y_out, double* fx_out, do
 }
 
 bool frame_after_turn = false;
+double accumulation_share_through = 0;
 
 row_parity_groups groups_by_row_parity(const std::vector<row_batch>& batches)
 {

@@ -45,6 +45,10 @@ struct batch_group {
 // that its rays resample most of the runs they reach. render_frame sets it.
 extern bool frame_after_turn;
 
+// Of the traced rays of the last accumulation image, the share that ran to
+// the last layer without passing the threshold; 0 before the first.
+extern double accumulation_share_through;
+
 // The batches of the first frame after a turn, grouped by voxel row: the
 // groups of even voxel rows, then those of odd ones.
 struct row_parity_groups {

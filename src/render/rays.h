@@ -141,10 +141,16 @@ inline __attribute__((always_inline)) double surface_shade(int x, int y, int z, 
     return shade_of(gradients_at(x, y, z), fx, fy);
 }
 
+// Of an accumulation batch's traced rays, how many ran to the last layer
+// without passing the threshold.
+struct ray_tally {
+    long traced = 0, through = 0;
+};
+
 // Batch kernels, one copy per instruction set (ray_lanes.inc): the pixels
 // x0 <= col < x1 of the batch's rows.
 #define ray_kernels                                                                                                    \
     void surface_batch(row_batch rows, int x0, int x1, int start_layer, double level);                                 \
-    void accumulation_batch(row_batch rows, int x0, int x1, int start_layer, double threshold);
+    void accumulation_batch(row_batch rows, int x0, int x1, int start_layer, double threshold, ray_tally& tally);
 declare_lane_kernels(ray_kernels)
 #undef ray_kernels
