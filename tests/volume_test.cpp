@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "volume/brick_bounds.h"
 #include "volume/lanes.h"
 #include "volume/rotation.h"
+#include "volume/rotation_kernels.h"
 #include "volume/slice_format.h"
 #include "volume/voxel_store.h"
 
@@ -261,6 +263,59 @@ TEST(SphereHook, LeavesTheStoreEmptyAndSilent)
 }
 
 // ---------------------------------------------------------------- rotation
+
+// The kernels blend along y and z in float with fused multiply-adds and fall
+// back to the double blends of the plain resample where the float result
+// lies within the margin of a whole number. This replays those operations
+// on one cell, for corner values and fractions drawn so that many exact
+// results are whole numbers, and checks that outside the margin they always
+// truncate as the plain resample does, and that they do not everywhere.
+TEST(FloatBlends, TruncateAsTheDoubleBlendsOutsideTheMargin)
+{
+    reset_viewer();
+    dim_x = dim_y = dim_z = 4;
+    const float margin = float_blend_margin(0, 4095);
+    std::uint64_t state = 12345;
+    const auto next = [&] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return unsigned(state >> 33);
+    };
+    int differ = 0, wrong = 0, fell_back = 0;
+    for (int n = 0; n < 400000; ++n) {
+        // Corners close to one another or spread over the whole range;
+        // fractions of a few bits, or of all 23.
+        const int base = int(next() % 4096), spread = n % 2 ? 8 : 4096;
+        int s[2][2][2];
+        for (auto& plane : s)
+            for (auto& row : plane)
+                for (int& v : row) v = std::clamp(base + int(next() % (2 * spread + 1)) - spread, 0, 4095);
+        const auto fraction = [&] {
+            const int bits = n % 3 ? 3 : 23;
+            return float(next() % (1u << bits)) / float(1u << bits);
+        };
+        const float tx = fraction(), ty = fraction(), tz = fraction();
+        for (int x = 0; x < 2; ++x)
+            for (int y = 0; y < 2; ++y)
+                for (int z = 0; z < 2; ++z) volume_source[voxel_index(1 + x, 1 + y, 1 + z)] = stored_density(s[x][y][z]);
+        const int plain = resample(1 + tx, 1 + ty, 1 + tz);
+
+        float lx[2][2];  // [y][z], as the kernels' blends along x give them
+        for (int y = 0; y < 2; ++y)
+            for (int z = 0; z < 2; ++z) lx[y][z] = std::fma(tx, float(s[1][y][z] - s[0][y][z]), float(s[0][y][z]));
+        const float ly0 = std::fma(ty, lx[1][0] - lx[0][0], lx[0][0]), ly1 = std::fma(ty, lx[1][1] - lx[0][1], lx[0][1]);
+        const float lz = std::fma(tz, ly1 - ly0, ly0);
+        const int truncated = int(lz);
+        const float rest = lz - float(truncated);
+        differ += truncated != plain;
+        if ((truncated >= 1 && rest < margin) || rest > 1 - margin)
+            ++fell_back;
+        else
+            wrong += truncated != plain;
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(differ, 0);                 // the margin is needed
+    EXPECT_LT(fell_back, 400000 / 2);     // and the float blends are mostly enough
+}
 
 class RotationTest : public testing::Test {
 protected:

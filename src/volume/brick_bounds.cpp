@@ -14,7 +14,7 @@ namespace {
 
 // Bricks of volume_source: voxels 4 b .. 4 b + 4 on each axis.
 density_bounds source_bricks[bricks_per_side * bricks_per_side * bricks_per_side];
-int source_high = 0;
+int source_high = 0, source_low = 0;
 
 constexpr density_bounds no_voxel = {INT_MAX, INT_MIN};
 constexpr density_bounds any_density = {INT_MIN / 2, INT_MAX / 2};
@@ -318,21 +318,27 @@ density_bounds turned_brick(const brick_map& m, int bx, int by, int rr)
 
 void measure_source_bricks()
 {
-    source_high = 0;
+    source_high = source_low = 0;
     // Only the bricks inside the extents are ever read.
     if (dim_x == 0 || dim_y == 0 || dim_z == 0) return;
 #pragma omp parallel for schedule(dynamic, 1)
     for (int bx = 0; bx < bricks_along(dim_x); ++bx) measure_slab(bx);
 #pragma omp parallel for schedule(dynamic, 1)
     for (int bx = 0; bx < bricks_along(dim_x); ++bx) block_slab(bx);
-    int high = INT_MIN;
+    int high = INT_MIN, low = INT_MAX;
     for (int bx = 0; bx < bricks_along(dim_x); ++bx)
         for (int by = 0; by < bricks_along(dim_y); ++by)
-            for (int bz = 0; bz < bricks_along(dim_z); ++bz) high = std::max(high, source_brick(bx, by, bz).high);
+            for (int bz = 0; bz < bricks_along(dim_z); ++bz) {
+                const density_bounds b = source_brick(bx, by, bz);
+                high = std::max(high, b.high);
+                low = std::min(low, b.low);
+            }
     source_high = high;
+    source_low = low;
 }
 
 int source_density_high() { return source_high; }
+int source_density_low() { return source_low; }
 
 density_bounds bound_run_brick(std::size_t i)
 {

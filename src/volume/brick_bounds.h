@@ -68,6 +68,7 @@ inline bool run_may_hit(int x, int y, int r, double low, double high)
 // volume at any turn (a blend never exceeds its largest sample); 0 for an
 // empty volume. Measured with the bricks.
 int source_density_high();
+int source_density_low();  // the smallest, likewise
 
 // Measures the bricks of volume_source inside the extents (grids_written
 // calls it).

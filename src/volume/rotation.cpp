@@ -61,6 +61,7 @@ void stand_for(bool as_loaded, float angle_a, float angle_b)
     const rotation r = rotation_for(angle_a, angle_b);
     volume_turn.as_loaded = as_loaded;
     volume_turn.r = r;
+    volume_turn.truncation_margin = float_blend_margin(source_density_low(), source_density_high());
     layer_terms& t = volume_turn.terms;
     const double sb = r.sb, sacb = double(r.sa) * r.cb, cacb = double(r.ca) * r.cb;
     for (int k = 0; k < dim_z; ++k) {

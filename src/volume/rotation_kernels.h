@@ -3,6 +3,8 @@
 // agree exactly.
 #pragma once
 
+#include <algorithm>
+
 #include "volume/lanes.h"
 #include "volume/rotation.h"
 #include "volume/volume_runs.h"
@@ -57,10 +59,32 @@ struct source_x_cells {
 struct volume_turn_state {
     bool as_loaded = true;
     rotation r{};
+    float truncation_margin = -1;  // see float_blend_margin
     layer_terms terms{};
     source_x_cells x_cells{};
 };
 extern volume_turn_state volume_turn;
+
+// The vector kernels may blend along y and z in float, with fused
+// multiply-adds, where rotated_voxel blends in double. With every sample
+// between 0 and M, the float result then lies within 6.02 u M of
+// rotated_voxel's float (u = 2^-24, the unit roundoff of float):
+//  - the blends along x are the same floats (rotation_lanes.inc);
+//  - each blend in float, a + t fl(b - a) rounded once, is within 2 u M of
+//    the exact blend of its inputs, and each in double, rounded to double
+//    and then to float, within 1.01 u M;
+//  - along y both ways start from the same values, so they end at most
+//    3.01 u M apart; along z that difference carries over (the weights sum
+//    to 1), to which the two roundings add 2 u M and 1.01 u M.
+// So where the float result lies farther than 8 u M from every whole
+// number of at least 1, both truncate to the same integer (and below 1,
+// where rotated_voxel's value is not negative, both truncate to 0). This
+// margin, or a negative one where some sample is negative and the kernels
+// blend in double throughout.
+inline float float_blend_margin(int low, int high)
+{
+    return low < 0 ? -1.0f : float(8.0 * 0x1p-24 * std::max(high, 1));
+}
 
 // The kernel, one copy per instruction set: the layers k0 <= k < k1 of the
 // volume column (i, j), k0 the first layer of a run.
