@@ -16,6 +16,10 @@ namespace {
 density_bounds source_bricks[bricks_per_side * bricks_per_side * bricks_per_side];
 int source_high = 0, source_low = 0;
 
+// Bit bz of (bx, by): the source brick (bx, by, bz) holds zeros only.
+std::uint64_t zero_bricks[bricks_per_side][bricks_per_side];
+bool any_zero_brick = false;
+
 constexpr density_bounds no_voxel = {INT_MAX, INT_MIN};
 constexpr density_bounds any_density = {INT_MIN / 2, INT_MAX / 2};
 
@@ -319,6 +323,8 @@ density_bounds turned_brick(const brick_map& m, int bx, int by, int rr)
 void measure_source_bricks()
 {
     source_high = source_low = 0;
+    std::memset(zero_bricks, 0, sizeof zero_bricks);
+    any_zero_brick = false;
     // Only the bricks inside the extents are ever read.
     if (dim_x == 0 || dim_y == 0 || dim_z == 0) return;
 #pragma omp parallel for schedule(dynamic, 1)
@@ -332,12 +338,29 @@ void measure_source_bricks()
                 const density_bounds b = source_brick(bx, by, bz);
                 high = std::max(high, b.high);
                 low = std::min(low, b.low);
+                if (b.low == 0 && b.high == 0) {
+                    zero_bricks[bx][by] |= std::uint64_t{1} << bz;
+                    any_zero_brick = true;
+                }
             }
     source_high = high;
     source_low = low;
 }
 
 int source_density_high() { return source_high; }
+
+bool source_has_zero_bricks() { return any_zero_brick; }
+
+bool source_cells_zero(int x0, int x1, int y0, int y1, int z0, int z1)
+{
+    if (!any_zero_brick) return false;
+    const int bz0 = z0 / brick_side, bz1 = z1 / brick_side;
+    const std::uint64_t layers = bz1 - bz0 + 1 == 64 ? ~std::uint64_t{0} : ((std::uint64_t{1} << (bz1 - bz0 + 1)) - 1) << bz0;
+    for (int bx = x0 / brick_side; bx <= x1 / brick_side; ++bx)
+        for (int by = y0 / brick_side; by <= y1 / brick_side; ++by)
+            if ((zero_bricks[bx][by] & layers) != layers) return false;
+    return true;
+}
 int source_density_low() { return source_low; }
 
 density_bounds bound_run_brick(std::size_t i)

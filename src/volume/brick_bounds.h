@@ -70,6 +70,16 @@ inline bool run_may_hit(int x, int y, int r, double low, double high)
 int source_density_high();
 int source_density_low();  // the smallest, likewise
 
+// Whether every sample that the trilinear cells x0..x1, y0..y1, z0..z1 of
+// volume_source blend is 0 (cell c blends the samples c and c + 1), as far
+// as the bricks tell: false whenever one of their bricks holds anything
+// else. Every cell lies inside the extents, the first of each range not
+// after the last.
+bool source_cells_zero(int x0, int x1, int y0, int y1, int z0, int z1);
+
+// Whether any brick of volume_source holds zeros only.
+bool source_has_zero_bricks();
+
 // Measures the bricks of volume_source inside the extents (grids_written
 // calls it).
 void measure_source_bricks();

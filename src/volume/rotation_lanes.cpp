@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "volume/brick_bounds.h"
 #include "volume/rotation_kernels.h"
 
 #define LANE_KERNELS "volume/rotation_lanes.inc"
