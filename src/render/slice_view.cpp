@@ -1,4 +1,6 @@
 // Slice viewer: one z plane of the volume in grey over the whole window.
+#include <algorithm>
+
 #include "render/render.h"
 #include "volume/volume_runs.h"
 #include "volume/voxel_store.h"
@@ -7,14 +9,16 @@ namespace {
 
 inline double sample(int x, int y, int z) { return volume[voxel_index(x, y, z)]; }
 
-// The largest sample of the plane, so that it shows as white.
+// The largest sample of the plane, so that it shows as white. Each sample
+// lies on a cache line of its own, so the columns are shared among the
+// cores.
 float plane_maximum(int slice)
 {
-    float slice_max = 0.0f;
+    int slice_max = 0;
+#pragma omp parallel for schedule(static) reduction(max : slice_max)
     for (int x = 0; x < dim_x; ++x)
-        for (int y = 0; y < dim_y; ++y)
-            if (sample(x, y, slice) > slice_max) slice_max = float(sample(x, y, slice));
-    return slice_max;
+        for (int y = 0; y < dim_y; ++y) slice_max = std::max(slice_max, int(volume[voxel_index(x, y, slice)]));
+    return float(slice_max);
 }
 
 // The plane's value at a pixel: bilinear inside, the sample itself in the
