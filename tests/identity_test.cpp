@@ -153,6 +153,16 @@ TEST(SliceIdentity, AnyThreadCountGivesTheSameFrame)
 
 // ------------------------------------------------------------------ rotation
 
+// How many voxels inside the extents differ from rotated_voxel's.
+int voxels_unlike_plain(const rotation& r)
+{
+    int wrong = 0;
+    for (int i = 0; i < dim_x; ++i)
+        for (int j = 0; j < dim_y; ++j)
+            for (int k = 0; k < dim_z; ++k) wrong += volume[voxel_index(i, j, k)] != rotated_voxel(r, i, j, k);
+    return wrong;
+}
+
 class RotationIdentityTest : public testing::TestWithParam<std::pair<float, float>> {};
 
 TEST_P(RotationIdentityTest, MatchesThePlainVoxels)
@@ -166,11 +176,7 @@ TEST_P(RotationIdentityTest, MatchesThePlainVoxels)
         for (int threads : {1, 2, 3}) {
             omp_set_num_threads(threads);
             rotate_volume(a, b);
-            int wrong = 0;
-            for (int i = 0; i < nx; ++i)
-                for (int j = 0; j < ny; ++j)
-                    for (int k = 0; k < nz; ++k) wrong += volume[voxel_index(i, j, k)] != rotated_voxel(r, i, j, k);
-            EXPECT_EQ(wrong, 0) << nx << "x" << ny << "x" << nz << ", " << threads << " threads";
+            EXPECT_EQ(voxels_unlike_plain(r), 0) << nx << "x" << ny << "x" << nz << ", " << threads << " threads";
         }
     }
     omp_set_num_threads(omp_get_num_procs());
@@ -186,12 +192,7 @@ TEST(RotationIdentity, NegativeSamplesMatchThePlainVoxels)
     ASSERT_LT(source_density_low(), 0);
     for (auto [a, b] : {std::pair{0.3f, 0.2f}, std::pair{-1.2f, 2.5f}}) {
         rotate_volume(a, b);
-        const rotation r = rotation_for(a, b);
-        int wrong = 0;
-        for (int i = 0; i < dim_x; ++i)
-            for (int j = 0; j < dim_y; ++j)
-                for (int k = 0; k < dim_z; ++k) wrong += volume[voxel_index(i, j, k)] != rotated_voxel(r, i, j, k);
-        EXPECT_EQ(wrong, 0) << a << ", " << b;
+        EXPECT_EQ(voxels_unlike_plain(rotation_for(a, b)), 0) << a << ", " << b;
     }
 }
 
@@ -210,12 +211,7 @@ TEST(RotationIdentity, HeadInAirOfZerosMatchesThePlainVoxels)
         ASSERT_TRUE(source_has_zero_bricks());
         for (auto [a, b] : {std::pair{0.3f, 0.2f}, std::pair{-2.4f, 0.785f}, std::pair{1.4901161e-9f, 0.0f}}) {
             rotate_volume(a, b);
-            const rotation r = rotation_for(a, b);
-            int wrong = 0;
-            for (int i = 0; i < nx; ++i)
-                for (int j = 0; j < ny; ++j)
-                    for (int k = 0; k < nz; ++k) wrong += volume[voxel_index(i, j, k)] != rotated_voxel(r, i, j, k);
-            EXPECT_EQ(wrong, 0) << nx << "x" << ny << "x" << nz << " at " << a << ", " << b;
+            EXPECT_EQ(voxels_unlike_plain(rotation_for(a, b)), 0) << nx << "x" << ny << "x" << nz << " at " << a << ", " << b;
         }
     }
 }
