@@ -203,7 +203,8 @@ TEST(RotationIdentity, HeadInAirOfZerosMatchesThePlainVoxels)
 {
     REQUIRE_REQUESTED_LANE_SET();
     reset_viewer();
-    for (auto [nx, ny, nz] : {std::array{256, 94, 256}, std::array{45, 70, 29}}) {
+    for (const auto& size : {std::array{256, 94, 256}, std::array{45, 70, 29}}) {
+        const int nx = size[0], ny = size[1], nz = size[2];
         fill_volume(nx, ny, nz, [&](int x, int y, int z) {
             const int d = test_density(x, y, z, nx, ny, nz);
             return d < 100 ? 0 : d;
