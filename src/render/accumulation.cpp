@@ -76,7 +76,7 @@ void render_accumulation(int x0, int x1, int y0, int y1, int start_layer, double
     // last accumulation image ran to the last layer, these will read their
     // columns whole, and the columns are made ready first, a slab of columns
     // per thread, each column in one call: filled ray by ray, a few runs at a
-    // time as the rays reach them, the same runs took about a third longer
+    // time as the rays reach them, the same runs took about a quarter longer
     // (a mode-1 turn at 256 x 256 on an Intel Xeon, AVX-512: 16.9 against
     // 13.7 ms). Rays that stop early would leave much of that work unread.
     if (frame_after_turn && accumulation_share_through >= 0.75 && y0 < y1 && win_height > 0)
