@@ -223,7 +223,13 @@ std::string check_metaimage(const std::string& file)
         const std::string line = text.substr(at, eol - at);
         at = eol + 1;
         const std::size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
+        // ITK's reader runs a key on into the lines after it up to the next
+        // '=': a key "NDims" alone on its line took the Offset's -2 as its
+        // value and asked for 2^32 dimensions.
+        if (eq == std::string::npos) {
+            if (trim(line).empty()) continue;
+            return "damaged MetaImage header: the line \"" + trim(line).substr(0, 40) + "\" has no '='";
+        }
         const std::string key = trim(line.substr(0, eq));
         fields[key] = trim(line.substr(eq + 1));
         if (key == "ElementDataFile") {
