@@ -231,6 +231,9 @@ std::string check_metaimage(const std::string& file)
             return "damaged MetaImage header: the line \"" + trim(line).substr(0, 40) + "\" has no '='";
         }
         const std::string key = trim(line.substr(0, eq));
+        // A key given twice: ITK's reader may size a field by the first
+        // NDims and read it by the second.
+        if (fields.count(key)) return "damaged MetaImage header: " + key.substr(0, 40) + " is given twice";
         fields[key] = trim(line.substr(eq + 1));
         if (key == "ElementDataFile") {
             header_end = at;
